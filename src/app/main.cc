@@ -1,0 +1,17 @@
+// dbcpack: converts every CSV table below the working directory to a DBC
+// file beside it, then waits for a key so a console window opened just for
+// it stays readable. Arguments are ignored; the exit status is always 0.
+#include <cstdio>
+
+#include "app/batch.h"
+#include "platform/platform.h"
+#include "table/message_sink.h"
+
+int main() {
+  dbcpack::platform::InitProcess();
+  dbcpack::StreamSink out(stdout);
+  dbcpack::RunBatch(out);
+  out.Flush();
+  dbcpack::platform::WaitForKey();
+  return 0;
+}

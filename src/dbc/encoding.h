@@ -1,0 +1,36 @@
+// Little-endian encoding of the DBC file's fields, the same bytes on any
+// host: values are taken apart with shifts, never copied as host integers.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace dbcpack {
+
+inline char* PutFixed32(char* dst, std::uint32_t value) {
+  dst[0] = static_cast<char>(value & 0xFF);
+  dst[1] = static_cast<char>((value >> 8) & 0xFF);
+  dst[2] = static_cast<char>((value >> 16) & 0xFF);
+  dst[3] = static_cast<char>((value >> 24) & 0xFF);
+  return dst + 4;
+}
+
+inline char* PutInt32(char* dst, std::int32_t value) {
+  return PutFixed32(dst, static_cast<std::uint32_t>(value));
+}
+
+// IEEE-754 single precision, by its bit pattern.
+inline char* PutFloat(char* dst, float value) {
+  static_assert(sizeof(float) == 4);
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  return PutFixed32(dst, bits);
+}
+
+inline std::uint32_t DecodeFixed32(const char* src) {
+  const auto* p = reinterpret_cast<const unsigned char*>(src);
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+}  // namespace dbcpack

@@ -1,0 +1,273 @@
+// The POSIX side of the platform seam: files, directory listings and the
+// terminal, each turned into a plain success or failure here so that the
+// logic above never sees errno.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace dbcpack::platform {
+namespace {
+
+// Closes a descriptor that was only read: nothing can be lost, so a failure
+// has nothing to report.
+void CloseQuietly(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+
+mode_t CreationMode() {
+  // The mode a plain creat(path, 0666) would give, honouring the umask,
+  // which can only be read by setting it.
+  static const mode_t mode = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  // O_NONBLOCK so that opening a FIFO with no writer cannot hang the batch;
+  // it is refused just below anyway.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    CloseQuietly(fd);
+    return false;
+  }
+  contents.clear();
+  // One extra byte lets the read that reports the end need no second
+  // growth; a file that grows meanwhile is still read to its end.
+  std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
+  contents.resize(capacity);
+  std::size_t size = 0;
+  for (;;) {
+    if (size == capacity) {
+      capacity *= 2;
+      contents.resize(capacity);
+    }
+    const ssize_t n = ::read(fd, contents.data() + size, capacity - size);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      CloseQuietly(fd);
+      contents.clear();
+      return false;
+    }
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  CloseQuietly(fd);
+  contents.resize(size);
+  return true;
+}
+
+DirectoryListing::~DirectoryListing() {
+  if (handle_ != nullptr) ::closedir(static_cast<DIR*>(handle_));
+}
+
+bool DirectoryListing::Open(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return false;
+  struct stat st;
+  if (::fstat(::dirfd(dir), &st) != 0) {
+    ::closedir(dir);
+    return false;
+  }
+  handle_ = dir;
+  path_ = path;
+  id_ = DirectoryId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
+bool DirectoryListing::Next(DirectoryEntry& entry) {
+  errno = 0;
+  const dirent* ent = ::readdir(static_cast<DIR*>(handle_));
+  if (ent == nullptr) return false;
+  name_ = ent->d_name;
+  unsigned char type = ent->d_type;
+  if (type == DT_UNKNOWN) {
+    // Some file systems leave the kind out of the listing; lstat keeps a
+    // symbolic link a link.
+    struct stat st;
+    const std::string full = path_ + "/" + name_;
+    if (::lstat(full.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) {
+        type = DT_DIR;
+      } else if (S_ISCHR(st.st_mode)) {
+        type = DT_CHR;
+      } else if (S_ISBLK(st.st_mode)) {
+        type = DT_BLK;
+      }
+    }
+  }
+  entry.name = name_;
+  entry.kind = type == DT_DIR                      ? EntryKind::Directory
+               : (type == DT_CHR || type == DT_BLK) ? EntryKind::Device
+                                                    : EntryKind::File;
+  return true;
+}
+
+ReplacementFile::~ReplacementFile() { Discard(); }
+
+bool ReplacementFile::Create(const std::string& finalPath) {
+  finalPath_ = finalPath;
+  // The random suffix is letters and digits, so the name can never end in
+  // ".csv" and be taken for a table by a later run.
+  std::string pattern = finalPath + ".tmpXXXXXX";
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  tempPath_ = pattern;
+  handle_ = fd;
+  if (::fchmod(fd, CreationMode()) != 0) {
+    Discard();
+    return false;
+  }
+  return true;
+}
+
+bool ReplacementFile::Write(const char* data, std::size_t size) {
+  return handle_ >= 0 && WriteAll(static_cast<int>(handle_), data, size);
+}
+
+bool ReplacementFile::Close() {
+  if (handle_ < 0) return false;
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  return ::close(fd) == 0;
+}
+
+bool ReplacementFile::Commit() {
+  if (tempPath_.empty() || handle_ >= 0) return false;
+  // rename replaces a symbolic link at the final name instead of writing
+  // through it, and fails on a directory there.
+  if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
+  tempPath_.clear();
+  return true;
+}
+
+void ReplacementFile::Discard() {
+  if (handle_ >= 0) {
+    ::close(static_cast<int>(handle_));
+    handle_ = -1;
+  }
+  if (!tempPath_.empty()) {
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+  }
+}
+
+// ---- The key wait -------------------------------------------------------
+
+namespace {
+
+// What the signal handler needs to put the terminal back.
+volatile sig_atomic_t gTerminalSaved = 0;
+int gTerminalFd = -1;
+struct termios gSavedTerminal;
+
+void RestoreTerminal() {
+  if (gTerminalSaved) {
+    ::tcsetattr(gTerminalFd, TCSAFLUSH, &gSavedTerminal);
+    gTerminalSaved = 0;
+  }
+}
+
+extern "C" void RestoreAndReraise(int signal) {
+  RestoreTerminal();
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// Reads whatever else a key sent (the rest of an escape sequence), giving
+// each further byte a tenth of a second to arrive.
+void DrainKeySequence(int fd, struct termios raw) {
+  raw.c_cc[VMIN] = 0;
+  raw.c_cc[VTIME] = 1;
+  if (::tcsetattr(fd, TCSANOW, &raw) != 0) return;
+  char bytes[64];
+  while (::read(fd, bytes, sizeof bytes) > 0) {
+  }
+}
+
+}  // namespace
+
+void WaitForKey() {
+  const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return;  // no terminal: nothing to wait for
+  if (::tcgetattr(fd, &gSavedTerminal) != 0) {
+    ::close(fd);
+    return;
+  }
+  gTerminalFd = fd;
+
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = RestoreAndReraise;
+  sigemptyset(&action.sa_mask);
+  struct sigaction oldInt, oldTerm, oldHup, oldQuit;
+  ::sigaction(SIGINT, &action, &oldInt);
+  ::sigaction(SIGTERM, &action, &oldTerm);
+  ::sigaction(SIGHUP, &action, &oldHup);
+  ::sigaction(SIGQUIT, &action, &oldQuit);
+  gTerminalSaved = 1;
+
+  // No echo, no line editing, and Ctrl-C arrives as a byte like any key.
+  struct termios raw = gSavedTerminal;
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ISIG | IEXTEN));
+  raw.c_iflag &= static_cast<tcflag_t>(~(IXON | ICRNL));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  if (::tcsetattr(fd, TCSAFLUSH, &raw) == 0) {
+    char byte;
+    for (;;) {
+      const ssize_t n = ::read(fd, &byte, 1);
+      if (n > 0) break;
+      if (n < 0 && errno == EINTR) continue;
+      break;  // end of file or error: the terminal is gone
+    }
+    DrainKeySequence(fd, raw);
+  }
+
+  RestoreTerminal();
+  ::sigaction(SIGINT, &oldInt, nullptr);
+  ::sigaction(SIGTERM, &oldTerm, nullptr);
+  ::sigaction(SIGHUP, &oldHup, nullptr);
+  ::sigaction(SIGQUIT, &oldQuit, nullptr);
+  gTerminalFd = -1;
+  ::close(fd);
+}
+
+void InitProcess() {
+  // Past a file size limit a write should fail and be reported, not kill
+  // the process half way through the batch.
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+}  // namespace dbcpack::platform

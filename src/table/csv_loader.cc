@@ -1,0 +1,228 @@
+// Loading one CSV table: the header of column types, then one record per
+// line. The file is read whole into one buffer; lines and fields are views
+// into it, and values go straight into the table's per-record arrays.
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "platform/platform.h"
+#include "table/dbc_table.h"
+#include "table/field_reader.h"
+#include "table/field_type.h"
+#include "table/number_parse.h"
+#include "table/string_pool.h"
+
+namespace dbcpack {
+namespace {
+
+constexpr std::int64_t kMaxInt32 = std::numeric_limits<std::int32_t>::max();
+constexpr char kEndOfFile = 26;  // Ctrl-Z: ends a text file
+
+// Where one column's values live: its type and its position among the keys
+// of the array that holds it.
+struct Column {
+  FieldType type;
+  std::size_t slot;
+};
+
+// Cuts the next line off `text`. A carriage return right before the line
+// feed is not part of the line; any other carriage return is.
+inline std::string_view NextLine(std::string_view& text) {
+  const char* const begin = text.data();
+  const void* lf = std::memchr(begin, '\n', text.size());
+  if (lf == nullptr) {
+    const std::string_view line = text;
+    text = std::string_view();
+    return line;
+  }
+  std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
+  text.remove_prefix(length + 1);
+  if (length > 0 && begin[length - 1] == '\r') --length;
+  return std::string_view(begin, length);
+}
+
+// Number of lines in the data after the header: every line feed ends one,
+// and text after the last line feed is one more.
+std::size_t CountLines(std::string_view text) {
+  std::size_t lines = 0;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    if (lf == nullptr) return lines + 1;
+    ++lines;
+    p = static_cast<const char*>(lf) + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+bool DbcTable::LoadCsv(const std::string& path, MessageSink& sink) {
+  fileName = path;
+  std::string content;
+  if (!platform::ReadWholeFile(path, content)) {
+    sink.Print("ERROR: Can't open file '%s'.\n", fileName.c_str());
+    return false;
+  }
+  sink.Print("Loading file '%s'.\n", fileName.c_str());
+  return LoadCsvContent(content, sink);
+}
+
+bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
+  const char* name = fileName.c_str();
+  if (const void* eof = std::memchr(content.data(), kEndOfFile, content.size())) {
+    content = content.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - content.data()));
+  }
+
+  std::string_view rest = content;
+  std::string_view header = NextLine(rest);
+  if (header.size() < 3) {
+    sink.Print("ERROR: '%s': First line must contain field types (int,float,byte,string).\n", name);
+    return false;
+  }
+
+  std::vector<FieldType> fieldTypes;
+  std::int64_t size = 0;
+  std::string_view token;
+  while (NextToken(header, token)) {
+    FieldType type;
+    int width = 4;
+    if (token == "string") {
+      type = FieldType::String;
+    } else if (token == "float") {
+      type = FieldType::Float;
+    } else if (token == "byte") {
+      type = FieldType::Byte;
+      width = 1;
+    } else if (token == "int") {
+      type = FieldType::Int;
+    } else {
+      if (token.empty()) {
+        sink.Print("ERROR: '%s': Name of field '%i' is empty.\n", name, fieldCount + 1);
+      } else {
+        const std::string entry(token);
+        sink.Print("ERROR: '%s': Unknown field type '%s'.\n", name, entry.c_str());
+      }
+      return false;
+    }
+    if (size + width > kMaxInt32) {
+      sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
+      return false;
+    }
+    size += width;
+    recordSize = static_cast<std::int32_t>(size);
+    fieldTypes.push_back(type);
+    ++fieldCount;
+  }
+  if (static_cast<std::size_t>(fieldCount) != fieldTypes.size()) {
+    sink.Print("ERROR: '%s': WTF This should never happen.\n", name);
+    return false;
+  }
+
+  const std::size_t lines = CountLines(rest);
+  // The last record is reported as line lines + 1, which must fit too.
+  if (lines > static_cast<std::size_t>(kMaxInt32 - 1)) {
+    sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
+    return false;
+  }
+  recordCount = static_cast<std::int32_t>(lines);
+  if (recordCount == 0) {
+    sink.Print("ERROR: '%s': No records found.\n", name);
+    return false;
+  }
+
+  std::vector<std::int32_t> intKeys, floatKeys, byteKeys;
+  std::vector<Column> columns;
+  columns.reserve(fieldTypes.size());
+  bool hasStrings = false;
+  for (std::size_t k = 0; k < fieldTypes.size(); ++k) {
+    const FieldType type = fieldTypes[k];
+    std::vector<std::int32_t>& keys = type == FieldType::Float  ? floatKeys
+                                      : type == FieldType::Byte ? byteKeys
+                                                                : intKeys;
+    columns.push_back(Column{type, keys.size()});
+    keys.push_back(static_cast<std::int32_t>(k));
+    hasStrings = hasStrings || type == FieldType::String;
+  }
+  intValues.Allocate(lines, std::move(intKeys));
+  floatValues.Allocate(lines, std::move(floatKeys));
+  byteValues.Allocate(lines, std::move(byteKeys));
+
+  // The block can never outgrow the text it comes from; reserving that much
+  // address space up front avoids copying the block as it grows, and pages
+  // never written are never touched.
+  if (hasStrings) stringBlock.reserve(content.size() + 1);
+  StringPool pool(stringBlock);
+  std::string value;
+
+  const Column* const firstColumn = columns.data();
+  const Column* const lastColumn = firstColumn + columns.size() - 1;
+  for (std::size_t r = 0; r < lines; ++r) {
+    std::string_view line = NextLine(rest);
+    ++lineNumber;
+    fieldIndex = 0;
+    std::int32_t* const ints = intValues.Record(r);
+    float* const floats = floatValues.Record(r);
+    std::uint8_t* const bytes = byteValues.Record(r);
+
+    for (const Column* column = firstColumn;; ++column) {
+      if (column->type == FieldType::String) {
+        if (line.empty() && column != lastColumn) {
+          sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n", name,
+                     fieldCount, fieldIndex + 1, lineNumber);
+          return false;
+        }
+        value.clear();
+        if (!ReadQuotedString(*this, line, value, sink)) return false;
+        std::int64_t offset = 0;
+        if (!value.empty()) {
+          offset = pool.Intern(value);
+          if (offset < 0) {
+            sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
+            return false;
+          }
+        }
+        ints[column->slot] = static_cast<std::int32_t>(offset);
+      } else {
+        if (line.empty()) {
+          sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n", name,
+                     fieldCount, fieldIndex, lineNumber);
+          return false;
+        }
+        NextToken(line, token);
+        if (token.empty()) {
+          sink.Print("ERROR: '%s': Empty int/float/byte field '%i' at line '%i'.\n", name,
+                     fieldIndex + 1, lineNumber);
+          return false;
+        }
+        switch (column->type) {
+          case FieldType::Float:
+            floats[column->slot] = ParseFloat(token);
+            break;
+          case FieldType::Byte:
+            bytes[column->slot] = ParseByte(token);
+            break;
+          default:
+            ints[column->slot] = ParseInt(token);
+            break;
+        }
+      }
+      if (column == lastColumn) {
+        if (!line.empty()) {
+          sink.Print(
+              "WARNING: '%s': Contains more fields than expected at line '%i'. (ignoring).\n",
+              name, lineNumber);
+        }
+        break;
+      }
+      ++fieldIndex;
+    }
+  }
+
+  stringBlockSize = static_cast<std::int32_t>(stringBlock.size());
+  sink.Print("CSV file loaded '%s'.\n", name);
+  return true;
+}
+
+}  // namespace dbcpack

@@ -1,0 +1,27 @@
+// Cutting single fields from the front of the rest of a CSV line: plain
+// tokens up to a comma, and double-quoted strings with their escapes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "table/dbc_table.h"
+#include "table/message_sink.h"
+
+namespace dbcpack {
+
+// Cuts the text up to the first comma into `token` and removes it and the
+// comma from `line`. A comma that is the last byte of `line` stays there, as
+// one more, empty, field. Returns false, leaving `token` alone, only when
+// `line` is empty.
+bool NextToken(std::string_view& line, std::string_view& token);
+
+// Reads one String field: nothing (an empty line or a leading comma) or a
+// double-quoted value with "" for a quote and \n, \r escapes. Appends the
+// value to `out`, which must be empty, and removes the field from `line`.
+// Prints an error naming table.fileName, lineNumber and fieldIndex and
+// returns false on a malformed field.
+bool ReadQuotedString(const DbcTable& table, std::string_view& line, std::string& out,
+                      MessageSink& sink);
+
+}  // namespace dbcpack

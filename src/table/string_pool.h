@@ -1,0 +1,37 @@
+// Deduplicates string values while they are appended to a table's string
+// block: an open-addressing hash table whose keys are the strings already in
+// the block, so no string is stored twice in memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dbcpack {
+
+class StringPool {
+ public:
+  // `block` is the string block being built; it must hold its initial NUL.
+  explicit StringPool(std::string& block);
+
+  // Offset of `text` in the block, appending it and a NUL when first met.
+  // Returns -1 when appending would grow the block past INT32_MAX bytes.
+  // REQUIRES: text is not empty.
+  std::int64_t Intern(std::string_view text);
+
+ private:
+  struct Slot {
+    std::uint32_t hash;
+    std::uint32_t length;
+    std::int32_t offset;  // 0 marks a free slot: the empty string is never stored
+  };
+
+  void Grow();
+
+  std::string& block_;
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+};
+
+}  // namespace dbcpack

@@ -1,0 +1,269 @@
+// The DBC writer: exact bytes, and that no failure loses an earlier output
+// or leaves a partial file behind.
+#include "dbc/dbc_writer.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "table/dbc_table.h"
+#include "table/field_type.h"
+#include "test_util.h"
+
+namespace dbcpack {
+namespace {
+
+using testing::DbcBytes;
+using testing::Exists;
+using testing::ListNames;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+// Fills a table as a successful load would, from column types and rows of
+// already-converted values (ints, string offsets, float bits as floats).
+struct Cell {
+  std::int32_t i = 0;
+  float f = 0;
+};
+
+DbcTable MakeTable(const std::vector<FieldType>& types, const std::vector<std::vector<Cell>>& rows,
+                   std::string block) {
+  DbcTable table;
+  std::vector<std::int32_t> intKeys, floatKeys, byteKeys;
+  for (std::size_t k = 0; k < types.size(); ++k) {
+    const auto key = static_cast<std::int32_t>(k);
+    switch (types[k]) {
+      case FieldType::Float:
+        floatKeys.push_back(key);
+        table.recordSize += 4;
+        break;
+      case FieldType::Byte:
+        byteKeys.push_back(key);
+        table.recordSize += 1;
+        break;
+      default:
+        intKeys.push_back(key);
+        table.recordSize += 4;
+        break;
+    }
+  }
+  table.fieldCount = static_cast<std::int32_t>(types.size());
+  table.recordCount = static_cast<std::int32_t>(rows.size());
+  table.intValues.Allocate(rows.size(), intKeys);
+  table.floatValues.Allocate(rows.size(), floatKeys);
+  table.byteValues.Allocate(rows.size(), byteKeys);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    std::size_t is = 0, fs = 0, bs = 0;
+    for (std::size_t k = 0; k < types.size(); ++k) {
+      switch (types[k]) {
+        case FieldType::Float:
+          table.floatValues.Record(r)[fs++] = rows[r][k].f;
+          break;
+        case FieldType::Byte:
+          table.byteValues.Record(r)[bs++] = static_cast<std::uint8_t>(rows[r][k].i);
+          break;
+        default:
+          table.intValues.Record(r)[is++] = rows[r][k].i;
+          break;
+      }
+    }
+  }
+  table.stringBlock = std::move(block);
+  table.stringBlockSize = static_cast<std::int32_t>(table.stringBlock.size());
+  return table;
+}
+
+DbcTable ItemsTable() {
+  using T = FieldType;
+  return MakeTable({T::Int, T::String, T::Float}, {{{1}, {1}, {0, 2.5f}}, {{2}, {0}, {0, 0.0f}}},
+                   std::string("\0Sword\0", 7));
+}
+
+TEST(DbcWriterTest, WritesExactBytes) {
+  using T = FieldType;
+  struct Case {
+    const char* name;
+    DbcTable table;
+    std::string expected;
+  };
+  Case cases[] = {
+      {"items", ItemsTable(),
+       DbcBytes()
+           .Header(2, 3, 12, 7)
+           .Int(1).Int(1).Float(2.5f)
+           .Int(2).Int(0).Float(0.0f)
+           .Raw(std::string_view("\0Sword\0", 7))
+           .Str()},
+      {"byte between ints",
+       MakeTable({T::Int, T::Byte, T::Int}, {{{-1}, {200}, {0x01020304}}}, std::string(1, '\0')),
+       DbcBytes().Header(1, 3, 9, 1).Int(-1).Byte(200).Int(0x01020304).Raw(std::string(1, '\0')).Str()},
+      {"numeric only",
+       MakeTable({T::Float, T::Int}, {{{0, -0.0f}, {7}}, {{0, 1e30f}, {-7}}}, std::string(1, '\0')),
+       DbcBytes()
+           .Header(2, 2, 8, 1)
+           .Float(-0.0f).Int(7)
+           .Float(1e30f).Int(-7)
+           .Raw(std::string(1, '\0'))
+           .Str()},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string csv = dir / "t.csv";
+    StringSink sink;
+    EXPECT_TRUE(WriteDbc(c.table, csv, sink));
+    EXPECT_EQ(sink.Text(), "DBC file created '" + csv + ".dbc'.\n");
+    EXPECT_EQ(testing::Printable(ReadFile(csv + ".dbc")), testing::Printable(c.expected));
+    EXPECT_EQ(ListNames(dir.Path()), "t.csv.dbc");
+  }
+}
+
+TEST(DbcWriterTest, TheItemsExampleIs51Bytes) {
+  TempDir dir;
+  StringSink sink;
+  ASSERT_TRUE(WriteDbc(ItemsTable(), dir / "items.csv", sink));
+  EXPECT_EQ(ReadFile(dir / "items.csv.dbc").size(), 51u);
+}
+
+TEST(DbcWriterTest, RecordsLargerThanTheBufferAreWhole) {
+  // Enough records to pass the writer's buffer several times over, with an
+  // odd record size so fields straddle buffer boundaries.
+  using T = FieldType;
+  std::vector<std::vector<Cell>> rows;
+  DbcBytes expected;
+  const int count = 300000;
+  expected.Header(count, 2, 5, 1);
+  for (int r = 0; r < count; ++r) {
+    rows.push_back({{r}, {r & 0xFF}});
+    expected.Int(r).Byte(static_cast<std::uint8_t>(r & 0xFF));
+  }
+  expected.Raw(std::string(1, '\0'));
+  TempDir dir;
+  StringSink sink;
+  ASSERT_TRUE(WriteDbc(MakeTable({T::Int, T::Byte}, rows, std::string(1, '\0')), dir / "big.csv",
+                       sink));
+  EXPECT_TRUE(ReadFile(dir / "big.csv.dbc") == expected.Str());
+}
+
+TEST(DbcWriterTest, OverwritesAnEarlierOutput) {
+  TempDir dir;
+  WriteFile(dir / "items.csv.dbc", std::string(4096, 'x'));
+  StringSink sink;
+  ASSERT_TRUE(WriteDbc(ItemsTable(), dir / "items.csv", sink));
+  EXPECT_EQ(ReadFile(dir / "items.csv.dbc").size(), 51u);
+}
+
+TEST(DbcWriterTest, ReplacesASymbolicLinkInsteadOfWritingThroughIt) {
+  TempDir dir;
+  WriteFile(dir / "victim", "keep me");
+  ASSERT_EQ(::symlink((dir / "victim").c_str(), (dir / "items.csv.dbc").c_str()), 0);
+  StringSink sink;
+  ASSERT_TRUE(WriteDbc(ItemsTable(), dir / "items.csv", sink));
+  EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "items.csv.dbc"));
+  EXPECT_EQ(ReadFile(dir / "items.csv.dbc").size(), 51u);
+}
+
+TEST(DbcWriterTest, OutputNameThatIsADirectoryCannotBeCreated) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "items.csv.dbc");
+  WriteFile(dir / "items.csv.dbc/inside", "x");
+  StringSink sink;
+  EXPECT_FALSE(WriteDbc(ItemsTable(), dir / "items.csv", sink));
+  EXPECT_EQ(sink.Text(), "ERROR: '" + (dir / "items.csv") + "': Can't create file.\n");
+  EXPECT_EQ(ListNames(dir.Path()), "items.csv.dbc");
+  EXPECT_EQ(ReadFile(dir / "items.csv.dbc/inside"), "x");
+}
+
+TEST(DbcWriterTest, UnwritableDirectoryCannotBeCreated) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
+  TempDir dir;
+  std::filesystem::create_directory(dir / "ro");
+  ::chmod((dir / "ro").c_str(), 0555);
+  StringSink sink;
+  EXPECT_FALSE(WriteDbc(ItemsTable(), dir / "ro/items.csv", sink));
+  EXPECT_EQ(sink.Text(), "ERROR: '" + (dir / "ro/items.csv") + "': Can't create file.\n");
+}
+
+TEST(DbcWriterTest, MissingDirectoryCannotBeCreated) {
+  TempDir dir;
+  StringSink sink;
+  EXPECT_FALSE(WriteDbc(ItemsTable(), dir / "nowhere/items.csv", sink));
+  EXPECT_EQ(sink.Text(), "ERROR: '" + (dir / "nowhere/items.csv") + "': Can't create file.\n");
+}
+
+TEST(DbcWriterTest, WriteFailureKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
+  // A child process under a small file size limit, with SIGXFSZ ignored as
+  // the program does, so the write fails with an error instead of a signal.
+  TempDir dir;
+  WriteFile(dir / "big.csv.dbc", "earlier output");
+  using T = FieldType;
+  std::vector<std::vector<Cell>> rows(100000, std::vector<Cell>{{1}, {2}});
+  const DbcTable table = MakeTable({T::Int, T::Int}, rows, std::string(1, '\0'));
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(fds[0]);
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {64 * 1024, 64 * 1024};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    StringSink sink;
+    const bool ok = WriteDbc(table, dir / "big.csv", sink);
+    const std::string& text = sink.Text();
+    (void)!::write(fds[1], text.data(), text.size());
+    ::_exit(ok ? 1 : 0);
+  }
+  ::close(fds[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  ::close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write should have failed";
+  EXPECT_EQ(text, "ERROR: '" + (dir / "big.csv") + "': Can't write file.\n");
+  EXPECT_EQ(ReadFile(dir / "big.csv.dbc"), "earlier output");
+  EXPECT_EQ(ListNames(dir.Path()), "big.csv.dbc");
+}
+
+TEST(DbcTableTest, ConstructionAndRelease) {
+  DbcTable fresh;
+  EXPECT_EQ(fresh.stringBlock, std::string(1, '\0'));
+  EXPECT_EQ(fresh.stringBlockSize, 1);
+  EXPECT_EQ(fresh.lineNumber, 1);
+  EXPECT_FALSE(fresh.intValues.Allocated());
+
+  // Releasing a table whose arrays were never allocated is harmless.
+  fresh.Release();
+  EXPECT_EQ(fresh.stringBlockSize, 0);
+  EXPECT_TRUE(fresh.stringBlock.empty());
+
+  // A load that fails half way leaves arrays allocated; release frees them.
+  DbcTable failed;
+  failed.fileName = "t.csv";
+  StringSink sink;
+  EXPECT_FALSE(failed.LoadCsvContent("int,string\n1,\"a\"\n2,b\n", sink));
+  EXPECT_TRUE(failed.intValues.Allocated());
+  failed.Release();
+  EXPECT_FALSE(failed.intValues.Allocated());
+  EXPECT_EQ(failed.intValues.Find(0, 0), nullptr);
+  EXPECT_EQ(failed.recordCount, 0);
+  EXPECT_EQ(failed.fieldCount, 0);
+  EXPECT_EQ(failed.recordSize, 0);
+  EXPECT_EQ(failed.stringBlockSize, 0);
+  EXPECT_EQ(failed.lineNumber, 1);
+  EXPECT_EQ(failed.fieldIndex, 0);
+  EXPECT_TRUE(failed.fileName.empty());
+}
+
+}  // namespace
+}  // namespace dbcpack

@@ -1,0 +1,52 @@
+// Helpers shared by the tests: scratch directories, whole-file I/O and a
+// builder for expected DBC bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dbcpack::testing {
+
+// A fresh directory under the system's temporary folder, removed with all
+// its contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, std::string_view contents);
+// The whole file, or "<missing>" when it cannot be read.
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// Names in `dir`, sorted, "." and ".." left out.
+std::string ListNames(const std::string& dir);
+
+// Expected DBC bytes, built field by field in little-endian order.
+class DbcBytes {
+ public:
+  DbcBytes& Header(std::uint32_t records, std::uint32_t fields, std::uint32_t recordSize,
+                   std::uint32_t blockSize);
+  DbcBytes& Int(std::int32_t value);
+  DbcBytes& Float(float value);
+  DbcBytes& Byte(std::uint8_t value);
+  DbcBytes& Raw(std::string_view bytes);
+  const std::string& Str() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+};
+
+// Printable form of bytes for failure messages: escapes what is not ASCII.
+std::string Printable(std::string_view bytes);
+
+}  // namespace dbcpack::testing
