@@ -84,7 +84,8 @@ bool WriteDbc(const DbcTable& table, const std::string& csvPath, MessageSink& si
   w = PutInt32(w, table.recordSize);
   w = PutInt32(w, table.stringBlockSize);
 
-  const std::size_t records = table.recordCount > 0 ? static_cast<std::size_t>(table.recordCount) : 0;
+  const std::size_t records =
+      table.recordCount > 0 ? static_cast<std::size_t>(table.recordCount) : 0;
   for (std::size_t r = 0; r < records; ++r) {
     const std::int32_t* ints = table.intValues.Allocated() ? table.intValues.Record(r) : nullptr;
     const float* floats = table.floatValues.Allocated() ? table.floatValues.Record(r) : nullptr;

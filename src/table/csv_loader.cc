@@ -72,7 +72,8 @@ bool DbcTable::LoadCsv(const std::string& path, MessageSink& sink) {
 bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
   const char* name = fileName.c_str();
   if (const void* eof = std::memchr(content.data(), kEndOfFile, content.size())) {
-    content = content.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - content.data()));
+    content =
+        content.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - content.data()));
   }
 
   std::string_view rest = content;
@@ -169,8 +170,8 @@ bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
     for (const Column* column = firstColumn;; ++column) {
       if (column->type == FieldType::String) {
         if (line.empty() && column != lastColumn) {
-          sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n", name,
-                     fieldCount, fieldIndex + 1, lineNumber);
+          sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n", name, fieldCount,
+                     fieldIndex + 1, lineNumber);
           return false;
         }
         value.clear();
@@ -186,8 +187,8 @@ bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
         ints[column->slot] = static_cast<std::int32_t>(offset);
       } else {
         if (line.empty()) {
-          sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n", name,
-                     fieldCount, fieldIndex, lineNumber);
+          sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n", name, fieldCount,
+                     fieldIndex, lineNumber);
           return false;
         }
         NextToken(line, token);
@@ -211,8 +212,8 @@ bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
       if (column == lastColumn) {
         if (!line.empty()) {
           sink.Print(
-              "WARNING: '%s': Contains more fields than expected at line '%i'. (ignoring).\n",
-              name, lineNumber);
+              "WARNING: '%s': Contains more fields than expected at line '%i'. (ignoring).\n", name,
+              lineNumber);
         }
         break;
       }

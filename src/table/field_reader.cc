@@ -32,7 +32,8 @@ bool ReadQuotedString(const DbcTable& table, std::string_view& line, std::string
   if (line.front() != '"') {
     sink.Print("ERROR: '%s': Broken string format '%c' at line '%i'.\n", table.fileName.c_str(),
                line.front(), table.lineNumber);
-    sink.Print("If is an empty string leave field empty, if is not empty put the text between \".\n");
+    sink.Print(
+        "If is an empty string leave field empty, if is not empty put the text between \".\n");
     return false;
   }
 

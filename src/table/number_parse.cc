@@ -58,9 +58,9 @@ double ParseDouble(std::string_view text) {
   // Mantissa: digits, an optional full stop, digits; at least one digit.
   const char* const mantissaBegin = p;
   std::uint64_t mantissa = 0;
-  int significant = 0;   // digits taken into `mantissa`, leading zeros excluded
-  int dropped = 0;       // integer digits that did not fit into `mantissa`
-  int fractionTaken = 0; // fraction digits taken into `mantissa`
+  int significant = 0;    // digits taken into `mantissa`, leading zeros excluded
+  int dropped = 0;        // integer digits that did not fit into `mantissa`
+  int fractionTaken = 0;  // fraction digits taken into `mantissa`
   bool anyDigit = false;
   bool exactMantissa = true;
   for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {

@@ -49,12 +49,14 @@ std::int64_t StringPool::Intern(std::string_view text) {
   // Offsets are signed 32-bit in the table, so the block may not grow past
   // INT32_MAX bytes.
   const std::size_t offset = block_.size();
-  if (text.size() + 1 > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) - offset) {
+  if (text.size() + 1 >
+      static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) - offset) {
     return -1;
   }
   block_.append(text);
   block_.push_back('\0');
-  slots_[i] = Slot{hash, static_cast<std::uint32_t>(text.size()), static_cast<std::int32_t>(offset)};
+  slots_[i] =
+      Slot{hash, static_cast<std::uint32_t>(text.size()), static_cast<std::int32_t>(offset)};
   if (++used_ * 2 > slots_.size()) Grow();
   return static_cast<std::int64_t>(offset);
 }

@@ -96,19 +96,31 @@ TEST(DbcWriterTest, WritesExactBytes) {
       {"items", ItemsTable(),
        DbcBytes()
            .Header(2, 3, 12, 7)
-           .Int(1).Int(1).Float(2.5f)
-           .Int(2).Int(0).Float(0.0f)
+           .Int(1)
+           .Int(1)
+           .Float(2.5f)
+           .Int(2)
+           .Int(0)
+           .Float(0.0f)
            .Raw(std::string_view("\0Sword\0", 7))
            .Str()},
       {"byte between ints",
        MakeTable({T::Int, T::Byte, T::Int}, {{{-1}, {200}, {0x01020304}}}, std::string(1, '\0')),
-       DbcBytes().Header(1, 3, 9, 1).Int(-1).Byte(200).Int(0x01020304).Raw(std::string(1, '\0')).Str()},
+       DbcBytes()
+           .Header(1, 3, 9, 1)
+           .Int(-1)
+           .Byte(200)
+           .Int(0x01020304)
+           .Raw(std::string(1, '\0'))
+           .Str()},
       {"numeric only",
        MakeTable({T::Float, T::Int}, {{{0, -0.0f}, {7}}, {{0, 1e30f}, {-7}}}, std::string(1, '\0')),
        DbcBytes()
            .Header(2, 2, 8, 1)
-           .Float(-0.0f).Int(7)
-           .Float(1e30f).Int(-7)
+           .Float(-0.0f)
+           .Int(7)
+           .Float(1e30f)
+           .Int(-7)
            .Raw(std::string(1, '\0'))
            .Str()},
   };
@@ -146,8 +158,8 @@ TEST(DbcWriterTest, RecordsLargerThanTheBufferAreWhole) {
   expected.Raw(std::string(1, '\0'));
   TempDir dir;
   StringSink sink;
-  ASSERT_TRUE(WriteDbc(MakeTable({T::Int, T::Byte}, rows, std::string(1, '\0')), dir / "big.csv",
-                       sink));
+  ASSERT_TRUE(
+      WriteDbc(MakeTable({T::Int, T::Byte}, rows, std::string(1, '\0')), dir / "big.csv", sink));
   EXPECT_TRUE(ReadFile(dir / "big.csv.dbc") == expected.Str());
 }
 

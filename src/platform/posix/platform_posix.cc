@@ -38,7 +38,6 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-
 mode_t CreationMode() {
   // The mode a plain creat(path, 0666) would give, honouring the umask,
   // which can only be read by setting it.
@@ -128,7 +127,7 @@ bool DirectoryListing::Next(DirectoryEntry& entry) {
     }
   }
   entry.name = name_;
-  entry.kind = type == DT_DIR                      ? EntryKind::Directory
+  entry.kind = type == DT_DIR                       ? EntryKind::Directory
                : (type == DT_CHR || type == DT_BLK) ? EntryKind::Device
                                                     : EntryKind::File;
   return true;
