@@ -1,0 +1,72 @@
+// Child-process runner for the end-to-end tests.
+#include "app/run_dbcpack.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace dbcpack::testing {
+
+const char* DbcpackBinary() { return DBCPACK_BINARY; }
+
+RunResult RunDbcpack(const std::string& directory, int timeoutSeconds) {
+  RunResult result;
+  int out[2], err[2];
+  if (::pipe(out) != 0 || ::pipe(err) != 0) return result;
+  const pid_t child = ::fork();
+  if (child < 0) return result;
+  if (child == 0) {
+    ::setsid();  // no controlling terminal: /dev/tty cannot be opened
+    const int null = ::open("/dev/null", O_RDONLY);
+    ::dup2(null, 0);
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::close(out[0]);
+    ::close(err[0]);
+    if (::chdir(directory.c_str()) != 0) ::_exit(127);
+    ::execl(DBCPACK_BINARY, "dbcpack", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.output, &result.errors};
+  int open = 2;
+  while (open > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      result.timedOut = true;
+      ::kill(child, SIGKILL);
+      break;
+    }
+    if (::poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (pollfd& fd : fds) {
+    if (fd.fd >= 0) ::close(fd.fd);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  return result;
+}
+
+}  // namespace dbcpack::testing

@@ -1,0 +1,22 @@
+// Runs the built dbcpack binary in a directory, the way a user would but
+// without a terminal: in a new session (so it cannot reach one and never
+// waits for a key), standard input from /dev/null, standard output captured.
+#pragma once
+
+#include <string>
+
+namespace dbcpack::testing {
+
+struct RunResult {
+  std::string output;     // everything written to standard output
+  std::string errors;     // everything written to standard error (should stay empty)
+  int exitStatus = -1;    // the exit status, or -1 if it did not exit normally
+  bool timedOut = false;  // killed after the time limit
+};
+
+// Path of the dbcpack binary under test.
+const char* DbcpackBinary();
+
+RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60);
+
+}  // namespace dbcpack::testing
