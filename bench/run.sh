@@ -1,0 +1,262 @@
+#!/usr/bin/env bash
+# Benchmark harness for dbcpack. See bench/README.md.
+#
+#   bash bench/run.sh [--scale F] [--dir DIR] [--runs N]
+#
+# Environment: DBCPACK_BENCH_SCALE (default 1), DBCPACK_BENCH_DIR (default
+# /tmp/dbcpack-bench), DBCPACK_BENCH_RUNS (default 5); options win.
+#
+# Builds dbcpack, the table generator and the exec wrapper in Release in
+# build/bench, generates the tables into DIR/data-xSCALE if they are missing,
+# then times whole dbcpack runs on warm page cache and prints a Markdown
+# table, also written to DIR/results.md. Exits non-zero only on harness
+# errors (build, generation, a converter run that fails or whose output is
+# wrong or changes between runs), never because a target was missed.
+set -euo pipefail
+export LC_ALL=C
+
+SCALE=${DBCPACK_BENCH_SCALE:-1}
+DIR=${DBCPACK_BENCH_DIR:-/tmp/dbcpack-bench}
+RUNS=${DBCPACK_BENCH_RUNS:-5}
+
+die() {
+  echo "run.sh: error: $*" >&2
+  exit 2
+}
+
+usage() {
+  sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+}
+
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --scale) [[ $# -ge 2 ]] || die "--scale needs a value"; SCALE=$2; shift 2 ;;
+    --scale=*) SCALE=${1#*=}; shift ;;
+    --dir) [[ $# -ge 2 ]] || die "--dir needs a value"; DIR=$2; shift 2 ;;
+    --dir=*) DIR=${1#*=}; shift ;;
+    --runs) [[ $# -ge 2 ]] || die "--runs needs a value"; RUNS=$2; shift 2 ;;
+    --runs=*) RUNS=${1#*=}; shift ;;
+    -h | --help) usage; exit 0 ;;
+    *) die "unknown argument '$1' (try --help)" ;;
+  esac
+done
+
+[[ $SCALE =~ ^([0-9]+\.?[0-9]*|\.[0-9]+)$ ]] || die "bad scale '$SCALE'"
+[[ $RUNS =~ ^[0-9]+$ && $RUNS -ge 1 ]] || die "bad run count '$RUNS'"
+[[ $RUNS -ge 5 ]] || echo "run.sh: note: $RUNS timed runs per case; the figures want at least 5" >&2
+SCALE=$(printf '%g' "$SCALE")
+
+LOADAVG=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
+SCALE_NOTE=""
+[[ $SCALE == 1 ]] || SCALE_NOTE=" (scale $SCALE: the targets are set for scale 1, and the small-files time grows with the number of tables)"
+
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=$REPO/build/bench
+mkdir -p "$DIR"
+DIR=$(cd "$DIR" && pwd -P)
+case "$DIR/" in
+  "$(cd "$REPO" && pwd -P)"/*) die "the data directory $DIR lies inside the repository; use --dir" ;;
+esac
+for tool in cmake sha256sum od stat awk sort find; do
+  command -v "$tool" >/dev/null || die "'$tool' is not installed"
+done
+
+# --- Build ------------------------------------------------------------------
+echo "== building (Release) in $BUILD"
+GEN_ARGS=()
+command -v ninja >/dev/null && GEN_ARGS=(-G Ninja)
+if [[ ! -f $BUILD/CMakeCache.txt ]]; then
+  cmake -S "$REPO" -B "$BUILD" "${GEN_ARGS[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CXX_COMPILER=g++ -DDBCPACK_BENCH=ON -DDBCPACK_TESTS=OFF >"$DIR/build.log" 2>&1 ||
+    { tail -30 "$DIR/build.log" >&2; die "configure failed (log: $DIR/build.log)"; }
+fi
+cmake --build "$BUILD" --target dbcpack dbcpack_gen_tables dbcpack_bench_exec >>"$DIR/build.log" 2>&1 ||
+  { tail -30 "$DIR/build.log" >&2; die "build failed (log: $DIR/build.log)"; }
+DBCPACK=$BUILD/dbcpack
+GEN=$BUILD/bench/dbcpack_gen_tables
+EXEC=$BUILD/bench/dbcpack_bench_exec
+for b in "$DBCPACK" "$GEN" "$EXEC"; do [[ -x $b ]] || die "missing $b after the build"; done
+
+# --- Data -------------------------------------------------------------------
+DATA=$DIR/data-x$SCALE
+STAMP=$("$GEN" --scale "$SCALE" --describe)
+if [[ ! -f $DATA/.complete || $(cat "$DATA/.complete") != "$STAMP" ]]; then
+  echo "== generating tables (scale $SCALE) into $DATA"
+  rm -rf "$DATA"
+  "$GEN" --scale "$SCALE" "$DATA" || die "generation failed"
+  echo "$STAMP" >"$DATA/.complete"
+else
+  echo "== tables present in $DATA ($STAMP)"
+fi
+RUNDIR=$DIR/run-x$SCALE
+rm -rf "$RUNDIR"
+mkdir -p "$RUNDIR"
+
+# --- Helpers ----------------------------------------------------------------
+# run_timed CWD OUT CMD... : sets T (s), RSS (KiB); dies if CMD fails.
+run_timed() {
+  local cwd=$1 out=$2 line code
+  shift 2
+  line=$("$EXEC" --timeout 900 --cwd "$cwd" --out "$out" -- "$@") ||
+    die "'$*' in $cwd failed or timed out (${line:-no report}); output in $out"
+  read -r T RSS code <<<"$line"
+}
+
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 }
+    END { if (NR % 2) printf "%.6f\n", a[(NR + 1) / 2]; else printf "%.6f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
+}
+maximum() { printf '%s\n' "$@" | sort -g | tail -1; }
+
+# check_log LOG EXPECTED_CREATED : the run converted every table, no errors.
+check_log() {
+  local log=$1 want=$2 created
+  if grep -q -E '^(ERROR|WARNING): ' "$log"; then
+    grep -m5 -E '^(ERROR|WARNING): ' "$log" >&2
+    die "dbcpack reported errors or warnings (log: $log)"
+  fi
+  created=$(grep -c "^DBC file created '" "$log" || true)
+  [[ $created -eq $want ]] || die "dbcpack created $created files, expected $want (log: $log)"
+}
+
+# check_dbc DBC REL : the header matches the generator's manifest entry for
+# REL and the file size matches the header.
+check_dbc() {
+  local dbc=$1 rel=$2 records fields recsize block want size
+  [[ -f $dbc ]] || die "no output $dbc"
+  want=$(awk -v p="$rel" '$1 == p { print $2, $3, $4 }' "$DATA/manifest.txt")
+  [[ -n $want ]] || die "$rel is not in $DATA/manifest.txt"
+  read -r records fields recsize block < <(od -An -tu4 -j4 -N16 "$dbc")
+  [[ $(head -c4 "$dbc") == WDBC ]] || die "$dbc: bad magic"
+  [[ "$records $fields $recsize" == "$want" ]] ||
+    die "$dbc: header says $records records, $fields fields, $recsize bytes per record; the generator wrote $want"
+  size=$(stat -c %s "$dbc")
+  [[ $size -eq $((20 + records * recsize + block)) ]] || die "$dbc: size $size does not match its header"
+}
+
+mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.0f", b / 1e6 / s }'; }
+
+ROWS=()
+TARGETS=()
+DETAILS=()
+verdict() { if [[ $1 == 1 ]]; then echo "met"; else echo "NOT MET"; fi; }
+
+# --- Large files ------------------------------------------------------------
+bench_large() {
+  local name=$1 target=$2 rd=$RUNDIR/$1 in hash first out_bytes s m peak c_med mbps cat_mbps limit ok
+  local -a times=() rsses=() cats=()
+  mkdir -p "$rd"
+  ln "$DATA/$name.csv" "$rd/" 2>/dev/null || cp "$DATA/$name.csv" "$rd/"
+  in=$(stat -c %s "$rd/$name.csv")
+  echo "== $name.csv ($(mb "$in") MB): 1 warm-up + $RUNS timed runs"
+  cat "$rd/$name.csv" >/dev/null # into the page cache
+  first=""
+  for ((i = 0; i <= RUNS; i++)); do
+    rm -f "$rd/$name.csv.dbc"
+    run_timed "$rd" "$RUNDIR/$name.log" "$DBCPACK"
+    check_log "$RUNDIR/$name.log" 1
+    check_dbc "$rd/$name.csv.dbc" "$name.csv"
+    hash=$(sha256sum <"$rd/$name.csv.dbc" | cut -d' ' -f1)
+    [[ -z $first ]] && first=$hash
+    [[ $hash == "$first" ]] || die "$name: the output changed between runs ($first, then $hash)"
+    if ((i > 0)); then
+      times+=("$T")
+      rsses+=("$RSS")
+      printf '   run %d: %.3f s, %s MiB\n' "$i" "$T" "$(mib "$RSS")"
+    fi
+  done
+  for ((i = 0; i < RUNS; i++)); do
+    run_timed "$rd" /dev/null cat "$rd/$name.csv"
+    cats+=("$T")
+  done
+  out_bytes=$(stat -c %s "$rd/$name.csv.dbc")
+  m=$(median "${times[@]}")
+  peak=$(maximum "${rsses[@]}")
+  c_med=$(median "${cats[@]}")
+  mbps=$(rate "$in" "$m")
+  cat_mbps=$(rate "$in" "$c_med")
+  ROWS+=("| $name | $(mb "$in") | $(printf '%.3f' "$m") | $mbps | $(mib "$peak") | $cat_mbps |")
+  DETAILS+=("- $name: runs $(printf '%.3f ' "${times[@]}")s; output $(mb "$out_bytes") MB, sha256 ${first:0:16}... identical in all $((RUNS + 1)) runs")
+  ok=$(awk -v a="$mbps" -v t="$target" 'BEGIN { print (a >= t) ? 1 : 0 }')
+  TARGETS+=("- $name throughput: $mbps MB/s, target >= $target MB/s: $(verdict "$ok")")
+  limit=$((in + out_bytes + 32 * 1048576))
+  ok=$(((peak * 1024) <= limit ? 1 : 0))
+  TARGETS+=("- $name memory: peak $(mib "$peak") MiB, limit input + output + 32 MiB = $(mib $((limit / 1024))) MiB: $(verdict "$ok")")
+}
+
+bench_large wide 400
+bench_large numeric 400
+bench_large strings 800
+
+# --- Small files ------------------------------------------------------------
+bench_small() {
+  local rd=$RUNDIR/small in count hash first m peak c_med ok limit=0.3
+  local -a times=() rsses=() cats=()
+  cp -al "$DATA/small" "$rd" 2>/dev/null || cp -a "$DATA/small" "$rd"
+  count=$(find "$rd" -name '*.csv' | wc -l)
+  in=$(find "$rd" -name '*.csv' -printf '%s\n' | awk '{ s += $1 } END { print s }')
+  echo "== small/: $count tables in $(find "$rd" -mindepth 1 -type d | wc -l) folders ($(mb "$in") MB): 1 warm-up + $RUNS timed runs"
+  find "$rd" -name '*.csv' -exec cat {} + >/dev/null
+  first=""
+  for ((i = 0; i <= RUNS; i++)); do
+    find "$rd" -name '*.csv.dbc' -delete
+    run_timed "$rd" "$RUNDIR/small.log" "$DBCPACK"
+    check_log "$RUNDIR/small.log" "$count"
+    hash=$(cd "$rd" && find . -name '*.csv.dbc' | sort | xargs sha256sum | sha256sum | cut -d' ' -f1)
+    [[ -z $first ]] && first=$hash
+    [[ $hash == "$first" ]] || die "small: the outputs changed between runs"
+    if ((i > 0)); then
+      times+=("$T")
+      rsses+=("$RSS")
+      printf '   run %d: %.3f s, %s MiB\n' "$i" "$T" "$(mib "$RSS")"
+    fi
+  done
+  # Spot-check a few headers against the manifest.
+  while read -r rel; do
+    check_dbc "$rd/${rel#small/}.dbc" "$rel"
+  done < <(awk '$1 ~ /^small\// { print $1 }' "$DATA/manifest.txt" | awk 'NR % 97 == 1')
+  for ((i = 0; i < RUNS; i++)); do
+    run_timed "$rd" /dev/null find . -name '*.csv' -exec cat {} +
+    cats+=("$T")
+  done
+  m=$(median "${times[@]}")
+  peak=$(maximum "${rsses[@]}")
+  c_med=$(median "${cats[@]}")
+  ROWS+=("| small ($count files) | $(mb "$in") | $(printf '%.3f' "$m") | $(rate "$in" "$m") | $(mib "$peak") | $(rate "$in" "$c_med") |")
+  DETAILS+=("- small: runs $(printf '%.3f ' "${times[@]}")s; $count outputs identical in all $((RUNS + 1)) runs")
+  ok=$(awk -v a="$m" -v t="$limit" 'BEGIN { print (a < t) ? 1 : 0 }')
+  TARGETS+=("- small: $count files in $(printf '%.3f' "$m") s, target < $limit s: $(verdict "$ok")")
+}
+
+bench_small
+
+# --- Report -----------------------------------------------------------------
+COMMIT=$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo "no commit")
+DIRTY=$(git -C "$REPO" status --porcelain -- src CMakeLists.txt 2>/dev/null | head -1)
+CPU=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null || echo unknown)
+{
+  echo "# dbcpack benchmark"
+  echo
+  echo "Commit $COMMIT${DIRTY:+ (with uncommitted changes)}, scale $SCALE, $RUNS timed runs per case after one warm-up, warm page cache, $(date -u '+%Y-%m-%d %H:%M UTC')."
+  echo "Machine: $CPU, $(nproc) CPUs; load average before the run: $LOADAVG."
+  echo "MB = 10^6 bytes; MB/s = input MB / median wall time of the whole process; peak RSS is the largest over the timed runs; cat = \`cat FILE > /dev/null\` on the same file, median."
+  echo
+  echo "| case | input MB | median s | MB/s | peak RSS MiB | cat MB/s |"
+  echo "|---|---:|---:|---:|---:|---:|"
+  printf '%s\n' "${ROWS[@]}"
+  echo
+  echo "Targets${SCALE_NOTE}:"
+  echo
+  printf '%s\n' "${TARGETS[@]}"
+  echo
+  echo "Runs:"
+  echo
+  printf '%s\n' "${DETAILS[@]}"
+} >"$DIR/results.md.tmp"
+mv "$DIR/results.md.tmp" "$DIR/results.md"
+echo
+cat "$DIR/results.md"
+echo
+echo "(written to $DIR/results.md)"
