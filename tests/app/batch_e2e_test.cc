@@ -1,0 +1,210 @@
+// End-to-end runs of the dbcpack binary over scratch trees: which files are
+// found, what is printed, what is written, and that nothing hangs.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "app/discovery.h"
+#include "app/run_dbcpack.h"
+#include "test_util.h"
+
+namespace dbcpack {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DbcBytes;
+using testing::ReadFile;
+using testing::RunDbcpack;
+using testing::TempDir;
+using testing::WriteFile;
+
+const char kGood[] = "int,string\n1,\"a\"\n";
+
+std::string Converted(const std::string& path) {
+  return "Loading file '" + path + "'.\nCSV file loaded '" + path + "'.\nDBC file created '" +
+         path + ".dbc'.\n";
+}
+
+// The banner: an empty line, then three lines; the last names the version.
+void ExpectEndsWithBanner(const std::string& output) {
+  const std::size_t start = output.rfind("\n\n");
+  ASSERT_NE(start, std::string::npos) << output;
+  const std::string banner = output.substr(start + 1);
+  EXPECT_EQ(std::count(banner.begin(), banner.end(), '\n'), 4) << banner;
+  EXPECT_NE(banner.find("dbcpack"), std::string::npos) << banner;
+  EXPECT_NE(banner.find("CSV files to DBC files"), std::string::npos) << banner;
+  EXPECT_NE(banner.find("Version 1.0.0"), std::string::npos) << banner;
+}
+
+std::vector<std::string> Collect(const std::string& root) {
+  csvFiles.clear();
+  CollectCsvFiles(root);
+  std::vector<std::string> found = csvFiles;
+  csvFiles.clear();
+  return found;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> paths) {
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+TEST(DiscoveryTest, TakesExactlyThePathsEndingInDotCsv) {
+  TempDir dir;
+  const std::string r = dir.Path();
+  for (const char* name :
+       {"a.csv", "A.CSV", "b.Csv", ".csv", "a.tar.csv", "a.csv.bak", "a.csv.dbc", "csv", "acsv"}) {
+    WriteFile(dir / name, kGood);
+  }
+  fs::create_directories(r + "/x.csv/deeper");
+  WriteFile(dir / "x.csv/deeper/in.csv", kGood);
+  fs::create_directories(r + "/old.data");
+  WriteFile(dir / "old.data/notes", kGood);
+  EXPECT_EQ(Sorted(Collect(r)),
+            Sorted({r + "/.csv", r + "/a.csv", r + "/a.tar.csv", r + "/x.csv/deeper/in.csv"}));
+}
+
+TEST(DiscoveryTest, ListsASubdirectorysTablesWhereItIsMet) {
+  TempDir dir;
+  const std::string r = dir.Path();
+  fs::create_directories(r + "/m/n");
+  WriteFile(dir / "m/n/1.csv", kGood);
+  WriteFile(dir / "m/2.csv", kGood);
+  WriteFile(dir / "m/n/3.csv", kGood);
+  WriteFile(dir / "top.csv", kGood);
+  const std::vector<std::string> found = Collect(r);
+  ASSERT_EQ(found.size(), 4u);
+  // Depth first: the two files of m/n are next to each other, and all of m
+  // comes before or after top.csv as a block.
+  const auto at = [&](const std::string& p) {
+    return std::find(found.begin(), found.end(), r + p) - found.begin();
+  };
+  EXPECT_EQ(std::abs(at("/m/n/1.csv") - at("/m/n/3.csv")), 1);
+  EXPECT_TRUE(at("/top.csv") == 0 || at("/top.csv") == 3);
+}
+
+TEST(DiscoveryTest, NeverFollowsDirectoryLinks) {
+  TempDir dir;
+  const std::string r = dir.Path();
+  fs::create_directories(r + "/a/b");
+  WriteFile(dir / "a/b/t.csv", kGood);
+  fs::create_directory_symlink("..", r + "/a/b/up");
+  fs::create_directory_symlink(".", r + "/self");
+  fs::create_directory_symlink(r + "/a", r + "/alias.csv");
+  // A link is not walked into; one whose name ends in .csv is taken as a
+  // file and refused when opened.
+  EXPECT_EQ(Sorted(Collect(r)), Sorted({r + "/a/b/t.csv", r + "/alias.csv"}));
+}
+
+TEST(DiscoveryTest, UnreadableDirectoryIsSkippedSilently) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads any directory";
+  TempDir dir;
+  fs::create_directory(dir / "locked");
+  WriteFile(dir / "locked/t.csv", kGood);
+  WriteFile(dir / "open.csv", kGood);
+  ::chmod((dir / "locked").c_str(), 0);
+  EXPECT_EQ(Collect(dir.Path()), std::vector<std::string>{dir / "open.csv"});
+}
+
+TEST(BatchTest, TreeWithoutTablesPrintsTheMessageThenTheBanner) {
+  TempDir dir;
+  fs::create_directory(dir / "empty");
+  WriteFile(dir / "notes.txt", "int\n1\n");
+  const auto run = RunDbcpack(dir.Path());
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(run.errors.empty()) << run.errors;
+  EXPECT_EQ(run.output.rfind("No CSV files found in current directory.\n\n", 0), 0u) << run.output;
+  ExpectEndsWithBanner(run.output);
+}
+
+TEST(BatchTest, MalformedFileIsReportedAndTheNextOneConverted) {
+  TempDir dir;
+  fs::create_directories(dir / "one");
+  fs::create_directories(dir / "two");
+  WriteFile(dir / "one/bad.csv", "int,int\n1\n");
+  WriteFile(dir / "two/good.csv", kGood);
+  const auto run = RunDbcpack(dir.Path());
+  EXPECT_EQ(run.exitStatus, 0);
+  const std::string bad =
+      "Loading file './one/bad.csv'.\n"
+      "ERROR: './one/bad.csv': Expected '2' fields not '1' at line '2'.\n";
+  const std::string good = Converted("./two/good.csv");
+  const bool badFirst = run.output.rfind(bad + good, 0) == 0;
+  const bool goodFirst = run.output.rfind(good + bad, 0) == 0;
+  EXPECT_TRUE(badFirst || goodFirst) << run.output;
+  ExpectEndsWithBanner(run.output);
+  EXPECT_FALSE(testing::Exists(dir / "one/bad.csv.dbc"));
+  EXPECT_EQ(ReadFile(dir / "two/good.csv.dbc"),
+            DbcBytes().Header(1, 2, 8, 3).Int(1).Int(1).Raw(std::string("\0a\0", 3)).Str());
+}
+
+TEST(BatchTest, ExitStatusIsZeroWhenEveryFileFails) {
+  TempDir dir;
+  WriteFile(dir / "empty.csv", "");
+  const auto run = RunDbcpack(dir.Path());
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.output.rfind("Loading file './empty.csv'.\nERROR: './empty.csv': First line must "
+                             "contain field types (int,float,byte,string).\n\n",
+                             0),
+            0u)
+      << run.output;
+}
+
+TEST(BatchTest, SecondRunConvertsTheSameInputsAgain) {
+  TempDir dir;
+  WriteFile(dir / "t.csv", kGood);
+  const auto first = RunDbcpack(dir.Path());
+  const std::string output = ReadFile(dir / "t.csv.dbc");
+  const auto second = RunDbcpack(dir.Path());
+  EXPECT_EQ(first.output, second.output);
+  EXPECT_EQ(second.output.rfind(Converted("./t.csv") + "\n", 0), 0u) << second.output;
+  EXPECT_EQ(ReadFile(dir / "t.csv.dbc"), output);
+  EXPECT_EQ(testing::ListNames(dir.Path()), "t.csv t.csv.dbc");
+}
+
+TEST(BatchTest, SpecialFilesNamedCsvAreRefusedWithoutBlocking) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo.csv").c_str(), 0644), 0);
+  fs::create_symlink(dir / "nowhere", dir / "dangling.csv");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = dir / "sock.csv";
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  WriteFile(dir / "good.csv", kGood);
+
+  const auto run = RunDbcpack(dir.Path(), 20);
+  ::close(sock);
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 0);
+  for (const char* name : {"fifo.csv", "dangling.csv", "sock.csv"}) {
+    EXPECT_NE(run.output.find("ERROR: Can't open file './" + std::string(name) + "'.\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("Loading file './" + std::string(name)), std::string::npos);
+  }
+  EXPECT_NE(run.output.find(Converted("./good.csv")), std::string::npos) << run.output;
+}
+
+TEST(BatchTest, LinkCycleEnds) {
+  TempDir dir;
+  fs::create_directories(dir / "a/b");
+  fs::create_directory_symlink("../..", dir / "a/b/loop");
+  fs::create_directory_symlink("a", dir / "again");
+  WriteFile(dir / "a/b/t.csv", kGood);
+  const auto run = RunDbcpack(dir.Path(), 20);
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.output.rfind(Converted("./a/b/t.csv") + "\n", 0), 0u) << run.output;
+}
+
+}  // namespace
+}  // namespace dbcpack
