@@ -83,7 +83,6 @@ class ReplacementFile {
   intptr_t handle_ = -1;
   std::string finalPath_;
   std::string tempPath_;
-  bool committed_ = false;
 };
 
 // Waits for one key press on the terminal itself, never on standard input,
