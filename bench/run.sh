@@ -252,7 +252,7 @@ CPU=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo "# dbcpack benchmark"
   echo
   echo "Commit $COMMIT${DIRTY:+ (with uncommitted changes)}, scale $SCALE, $RUNS timed runs per case after one warm-up, warm page cache, $(date -u '+%Y-%m-%d %H:%M UTC')."
-  echo "Machine: $CPU, $(nproc) CPUs; load average before the run: $LOADAVG."
+  echo "Machine: $CPU, $(nproc) CPUs; load average before the run: $LOADAVG, after: $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)."
   echo "MB = 10^6 bytes; MB/s = input MB / median wall time of the whole process; peak RSS is the largest over the timed runs; cat = \`cat FILE > /dev/null\` on the same file, median."
   echo
   echo "| case | input MB | median s | MB/s | peak RSS MiB | cat MB/s |"
