@@ -41,6 +41,23 @@ inline std::string_view NextLine(std::string_view& text) {
   return std::string_view(begin, length);
 }
 
+// Drops the rest of a numeric field from `line`, from `stop` (inside the
+// field) through its comma, as NextToken would: a comma that is the last
+// byte of the line stays, as one more, empty, field.
+inline void SkipPastComma(std::string_view& line, const char* stop) {
+  const char* const end = line.data() + line.size();
+  const char* comma = stop;
+  if (comma == end || *comma != ',') {
+    comma = static_cast<const char*>(std::memchr(stop, ',', static_cast<std::size_t>(end - stop)));
+    if (comma == nullptr) {
+      line = std::string_view();
+      return;
+    }
+  }
+  const std::size_t p = static_cast<std::size_t>(comma - line.data());
+  line.remove_prefix(p + 1 < line.size() ? p + 1 : p);
+}
+
 // Number of lines in the data after the header: every line feed ends one,
 // and text after the last line feed is one more.
 std::size_t CountLines(std::string_view text) {
@@ -155,7 +172,7 @@ bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
   // never written are never touched.
   if (hasStrings) stringBlock.reserve(content.size() + 1);
   StringPool pool(stringBlock);
-  std::string value;
+  std::string scratch;  // unescaped string values, reused
 
   const Column* const firstColumn = columns.data();
   const Column* const lastColumn = firstColumn + columns.size() - 1;
@@ -174,11 +191,11 @@ bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
                      fieldIndex + 1, lineNumber);
           return false;
         }
-        value.clear();
-        if (!ReadQuotedString(*this, line, value, sink)) return false;
+        std::string_view text;
+        if (!ReadQuotedField(*this, line, scratch, text, sink)) return false;
         std::int64_t offset = 0;
-        if (!value.empty()) {
-          offset = pool.Intern(value);
+        if (!text.empty()) {
+          offset = pool.Intern(text);
           if (offset < 0) {
             sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
             return false;
@@ -191,23 +208,35 @@ bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
                      fieldIndex, lineNumber);
           return false;
         }
-        NextToken(line, token);
-        if (token.empty()) {
+        // The number is converted straight from the line: the conversion
+        // stops before the comma that ends the field, and the rest of the
+        // field up to that comma is ignored, as it would be in the token.
+        const char* const first = line.data();
+        const char* const last = first + line.size();
+        if (*first == ',') {
           sink.Print("ERROR: '%s': Empty int/float/byte field '%i' at line '%i'.\n", name,
                      fieldIndex + 1, lineNumber);
           return false;
         }
+        const char* stop;
         switch (column->type) {
-          case FieldType::Float:
-            floats[column->slot] = ParseFloat(token);
+          case FieldType::Float: {
+            double number;
+            stop = ParseDoublePrefix(first, last, number);
+            floats[column->slot] = RoundToFloat(number);
             break;
-          case FieldType::Byte:
-            bytes[column->slot] = ParseByte(token);
+          }
+          case FieldType::Byte: {
+            std::int32_t number;
+            stop = ParseIntPrefix(first, last, number);
+            bytes[column->slot] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(number));
             break;
+          }
           default:
-            ints[column->slot] = ParseInt(token);
+            stop = ParseIntPrefix(first, last, ints[column->slot]);
             break;
         }
+        SkipPastComma(line, stop);
       }
       if (column == lastColumn) {
         if (!line.empty()) {

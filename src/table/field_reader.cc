@@ -88,4 +88,31 @@ bool ReadQuotedString(const DbcTable& table, std::string_view& line, std::string
   return false;
 }
 
+bool ReadQuotedField(const DbcTable& table, std::string_view& line, std::string& scratch,
+                     std::string_view& value, MessageSink& sink) {
+  value = std::string_view();
+  if (line.size() > 1 && line.front() == '"') {
+    const char* const begin = line.data();
+    const std::size_t length = line.size();
+    const char* const body = begin + 1;
+    const char* quote = static_cast<const char*>(std::memchr(body, '"', length - 1));
+    if (quote != nullptr) {
+      const std::size_t i = static_cast<std::size_t>(quote - begin);
+      const char next = i + 1 < length ? begin[i + 1] : '\0';
+      const std::size_t size = static_cast<std::size_t>(quote - body);
+      if (next != '"' && (next == ',' || i + 1 == length) &&
+          std::memchr(body, '\\', size) == nullptr) {
+        value = std::string_view(body, size);
+        line.remove_prefix(i + 2 < length ? i + 2 : i + 1);
+        return true;
+      }
+    }
+  }
+  // Escapes, doubled quotes, empty fields and errors: the general reader.
+  scratch.clear();
+  if (!ReadQuotedString(table, line, scratch, sink)) return false;
+  value = scratch;
+  return true;
+}
+
 }  // namespace dbcpack

@@ -22,39 +22,47 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
 
 }  // namespace
 
-std::int32_t ParseInt(std::string_view text) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
+const char* ParseIntPrefix(const char* p, const char* const end, std::int32_t& result) {
   while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) {
     negative = *p == '-';
     ++p;
   }
-  // Accumulates until the value is past any 32-bit result, then only skips
-  // the remaining digits: the result clamps.
+  const char* const digits = p;
   std::uint64_t value = 0;
   for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
-    if (value <= 0xFFFFFFFFu) value = value * 10 + static_cast<unsigned>(*p - '0');
+    value = value * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (p - digits > 10) {
+    // More digits than any 32-bit value has: past the range unless they are
+    // mostly leading zeros.
+    const char* first = digits;
+    while (first != p && *first == '0') ++first;
+    if (p - first > 10) value = std::uint64_t{1} << 32;
   }
   if (negative) {
-    return value >= 0x80000000u ? std::numeric_limits<std::int32_t>::min()
-                                : -static_cast<std::int32_t>(value);
+    result = value >= 0x80000000u ? std::numeric_limits<std::int32_t>::min()
+                                  : -static_cast<std::int32_t>(value);
+  } else {
+    result = value >= 0x7FFFFFFFu ? std::numeric_limits<std::int32_t>::max()
+                                  : static_cast<std::int32_t>(value);
   }
-  return value >= 0x7FFFFFFFu ? std::numeric_limits<std::int32_t>::max()
-                              : static_cast<std::int32_t>(value);
+  return p;
 }
 
-double ParseDouble(std::string_view text) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
+std::int32_t ParseInt(std::string_view text) {
+  std::int32_t value;
+  ParseIntPrefix(text.data(), text.data() + text.size(), value);
+  return value;
+}
 
+namespace {
+
+// The general conversion, for what the fast path below cannot take exactly:
+// more than 19 digits, mantissas past 2^53, large exponents. `p` is just
+// behind the optional sign; returns where the number stopped.
+const char* ParseDoubleSlow(const char* p, const char* const end, bool negative, double& result) {
   // Mantissa: digits, an optional full stop, digits; at least one digit.
   const char* const mantissaBegin = p;
   std::uint64_t mantissa = 0;
@@ -92,7 +100,10 @@ double ParseDouble(std::string_view text) {
       }
     }
   }
-  if (!anyDigit) return 0.0;
+  if (!anyDigit) {
+    result = 0.0;
+    return p;
+  }
   const char* const mantissaEnd = p;
 
   // Exponent: e, E, d or D, an optional sign, at least one digit; otherwise
@@ -118,12 +129,16 @@ double ParseDouble(std::string_view text) {
 
   // The value is mantissa x 10^scale.
   const std::int64_t scale = exponent + dropped - fractionTaken;
-  if (mantissa == 0) return negative ? -0.0 : 0.0;
+  if (mantissa == 0) {
+    result = negative ? -0.0 : 0.0;
+    return p;
+  }
   if (exactMantissa && mantissa <= (std::uint64_t{1} << 53) && scale >= -22 && scale <= 22) {
     // Both operands are exact, so one multiply or divide rounds correctly.
     double value = static_cast<double>(mantissa);
     value = scale < 0 ? value / kExactPowers[-scale] : value * kExactPowers[scale];
-    return negative ? -value : value;
+    result = negative ? -value : value;
+    return p;
   }
 
   // Everything else: from_chars on a normalised copy of the checked prefix
@@ -149,8 +164,8 @@ double ParseDouble(std::string_view text) {
     w += exponentLength;
   }
   double value = 0.0;
-  const auto result = std::from_chars(out, w, value, std::chars_format::general);
-  if (result.ec == std::errc::result_out_of_range) {
+  if (std::from_chars(out, w, value, std::chars_format::general).ec ==
+      std::errc::result_out_of_range) {
     // from_chars reports overflow and underflow alike; tell them apart by
     // the decimal position of the first significant digit.
     std::int64_t magnitude = 0;
@@ -165,10 +180,76 @@ double ParseDouble(std::string_view text) {
     }
     value = magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
   }
-  return negative ? -value : value;
+  result = negative ? -value : value;
+  return p;
 }
 
-float RoundToFloat(double value) {
+}  // namespace
+
+const char* ParseDoublePrefix(const char* p, const char* const end, double& result) {
+  while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  // Fast path for the common short decimal: at most 19 digits in all, so
+  // the mantissa is exact in 64 bits, and a small power-of-ten scale.
+  const char* const start = p;
+  std::uint64_t mantissa = 0;
+  for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
+    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+  }
+  std::ptrdiff_t digits = p - start;
+  std::ptrdiff_t fraction = 0;
+  if (p != end && *p == '.') {
+    const char* const fractionStart = ++p;
+    for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    }
+    fraction = p - fractionStart;
+    digits += fraction;
+  }
+  if (digits == 0) {
+    result = 0.0;
+    return p;
+  }
+  std::int64_t exponent = 0;
+  if (p != end && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) {
+    const char* q = p + 1;
+    bool exponentNegative = false;
+    if (q != end && (*q == '+' || *q == '-')) {
+      exponentNegative = *q == '-';
+      ++q;
+    }
+    if (q != end && IsDigit(static_cast<unsigned char>(*q))) {
+      const char* const exponentStart = q;
+      for (; q != end && IsDigit(static_cast<unsigned char>(*q)); ++q) {
+        exponent = exponent * 10 + (*q - '0');
+      }
+      if (q - exponentStart > 4) return ParseDoubleSlow(start, end, negative, result);
+      if (exponentNegative) exponent = -exponent;
+      p = q;
+    }
+  }
+  const std::int64_t scale = exponent - fraction;
+  if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
+    return ParseDoubleSlow(start, end, negative, result);
+  }
+  // Both operands are exact, so one multiply or divide rounds correctly.
+  double value = static_cast<double>(mantissa);
+  value = scale < 0 ? value / kExactPowers[-scale] : value * kExactPowers[scale];
+  result = negative ? -value : value;
+  return p;
+}
+
+double ParseDouble(std::string_view text) {
+  double value;
+  ParseDoublePrefix(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+float RoundOutOfRangeToFloat(double value) {
   constexpr double kMax = std::numeric_limits<float>::max();
   // Half a unit in the last place above the largest float: from there on
   // the nearest float is infinity (ties go to even, and FLT_MAX is odd).

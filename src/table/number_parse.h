@@ -4,9 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 namespace dbcpack {
+
+// The *Prefix forms convert the number at the start of [first, last) and
+// return where it stopped: never past a comma, which cannot be part of a
+// number, so a caller can find the end of the field from there.
+const char* ParseIntPrefix(const char* first, const char* last, std::int32_t& value);
+const char* ParseDoublePrefix(const char* first, const char* last, double& value);
 
 // strtol in base 10 limited to 32 bits: leading white space (space and bytes
 // 9 to 13), an optional sign, digits up to the first non-digit; out-of-range
@@ -24,10 +31,19 @@ inline std::uint8_t ParseByte(std::string_view text) {
 // an infinity of its sign.
 double ParseDouble(std::string_view text);
 
+// RoundToFloat for values outside [-FLT_MAX, FLT_MAX], NaN included.
+float RoundOutOfRangeToFloat(double value);
+
 // ParseDouble rounded to the nearest float (overflow gives infinity).
 float ParseFloat(std::string_view text);
 
-// The double to float rounding used by ParseFloat, defined for all inputs.
-float RoundToFloat(double value);
+// The double to float rounding used by ParseFloat, defined for all inputs:
+// past the largest float (by half a unit in its last place or more) gives
+// an infinity, as IEEE rounding does.
+inline float RoundToFloat(double value) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  if (value >= -kMax && value <= kMax) return static_cast<float>(value);
+  return RoundOutOfRangeToFloat(value);
+}
 
 }  // namespace dbcpack

@@ -11,22 +11,41 @@ namespace {
 
 constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
 
-// A fast multiplicative hash over 8-byte words; only the table's layout
-// depends on it, never the output.
+inline std::uint64_t Load64(const char* data) {
+  std::uint64_t word;
+  std::memcpy(&word, data, 8);
+  return word;
+}
+
+inline std::uint64_t Mix(std::uint64_t h, std::uint64_t word) {
+  h = (h ^ word) * kMultiplier;
+  return h ^ (h >> 32);
+}
+
+// A fast multiplicative hash over 8-byte words, four independent lanes for
+// long strings; only the table's layout depends on it, never the output.
 std::uint64_t Hash(const char* data, std::size_t size) {
   std::uint64_t h = kMultiplier ^ size;
+  if (size >= 32) {
+    std::uint64_t a = h, b = h + 1, c = h + 2, d = h + 3;
+    do {
+      a = Mix(a, Load64(data));
+      b = Mix(b, Load64(data + 8));
+      c = Mix(c, Load64(data + 16));
+      d = Mix(d, Load64(data + 24));
+      data += 32;
+      size -= 32;
+    } while (size >= 32);
+    h = Mix(Mix(Mix(a, b), c), d);
+  }
   while (size >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, data, 8);
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 29;
+    h = Mix(h, Load64(data));
     data += 8;
     size -= 8;
   }
   std::uint64_t tail = 0;
   std::memcpy(&tail, data, size);
-  h = (h ^ tail) * kMultiplier;
-  return h ^ (h >> 32);
+  return Mix(h, tail);
 }
 
 }  // namespace
