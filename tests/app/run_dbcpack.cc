@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +14,7 @@ namespace dbcpack::testing {
 
 const char* DbcpackBinary() { return DBCPACK_BINARY; }
 
-RunResult RunDbcpack(const std::string& directory, int timeoutSeconds) {
+RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, long long fileSizeLimit) {
   RunResult result;
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) return result;
@@ -28,6 +29,11 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds) {
     ::close(out[0]);
     ::close(err[0]);
     if (::chdir(directory.c_str()) != 0) ::_exit(127);
+    if (fileSizeLimit > 0) {
+      const auto bytes = static_cast<rlim_t>(fileSizeLimit);
+      const struct rlimit limit = {bytes, bytes};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+    }
     ::execl(DBCPACK_BINARY, "dbcpack", static_cast<char*>(nullptr));
     ::_exit(127);
   }

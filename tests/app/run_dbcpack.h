@@ -17,6 +17,9 @@ struct RunResult {
 // Path of the dbcpack binary under test.
 const char* DbcpackBinary();
 
-RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60);
+// `fileSizeLimit`, when positive, is the child's RLIMIT_FSIZE in bytes: a
+// write past it fails (or raises SIGXFSZ, unless the program ignores it).
+RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60,
+                     long long fileSizeLimit = 0);
 
 }  // namespace dbcpack::testing
