@@ -77,16 +77,30 @@ std::size_t CountLines(std::string_view text) {
 
 bool DbcTable::LoadCsv(const std::string& path, MessageSink& sink) {
   fileName = path;
-  std::string content;
+  platform::FileContents content;
   if (!platform::ReadWholeFile(path, content)) {
     sink.Print("ERROR: Can't open file '%s'.\n", fileName.c_str());
     return false;
   }
   sink.Print("Loading file '%s'.\n", fileName.c_str());
-  return LoadCsvContent(content, sink);
+  if (!ParseCsv(content.View(), sink)) return false;
+  // A file cut short by another program while it was read is a failed
+  // read, not a table.
+  if (!content.Intact()) {
+    sink.Print("ERROR: Can't open file '%s'.\n", fileName.c_str());
+    return false;
+  }
+  sink.Print("CSV file loaded '%s'.\n", fileName.c_str());
+  return true;
 }
 
 bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
+  if (!ParseCsv(content, sink)) return false;
+  sink.Print("CSV file loaded '%s'.\n", fileName.c_str());
+  return true;
+}
+
+bool DbcTable::ParseCsv(std::string_view content, MessageSink& sink) {
   const char* name = fileName.c_str();
   if (const void* eof = std::memchr(content.data(), kEndOfFile, content.size())) {
     content =
@@ -251,7 +265,6 @@ bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
   }
 
   stringBlockSize = static_cast<std::int32_t>(stringBlock.size());
-  sink.Print("CSV file loaded '%s'.\n", name);
   return true;
 }
 

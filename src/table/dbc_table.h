@@ -91,6 +91,10 @@ struct DbcTable {
   // parses `content` (the file's bytes) under the name already in fileName.
   bool LoadCsvContent(std::string_view content, MessageSink& sink);
 
+  // Parses `content` into the table, printing every message of a load but
+  // the final "CSV file loaded".
+  bool ParseCsv(std::string_view content, MessageSink& sink);
+
   // Frees everything and resets the counters; stringBlockSize becomes 0.
   // A released table is not used again.
   void Release();

@@ -3,6 +3,7 @@
 // "nan", and strtol's long is 64 bits on some hosts and 32 on others.
 #include "table/number_parse.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -14,6 +15,59 @@ namespace {
 
 inline bool IsSpace(unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); }
 inline bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+constexpr std::uint64_t kPowersOf10[] = {1,      10,      100,      1000,     10000,
+                                         100000, 1000000, 10000000, 100000000};
+
+// Eight bytes as a little-endian word, the first byte lowest, on any host.
+inline std::uint64_t Load8(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) {
+    std::uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) swapped |= ((word >> (8 * i)) & 0xFF) << (8 * (7 - i));
+    word = swapped;
+  }
+  return word;
+}
+
+// Number of ASCII digits at the start of the word, 0 to 8, found without a
+// branch per byte: a byte is a digit when its value minus '0' is below 10.
+inline int LeadingDigits(std::uint64_t word) {
+  const std::uint64_t x = word ^ 0x3030303030303030u;
+  const std::uint64_t notDigit =
+      (((x & 0x7F7F7F7F7F7F7F7Fu) + 0x7676767676767676u) | x) & 0x8080808080808080u;
+  return notDigit == 0 ? 8 : std::countr_zero(notDigit) >> 3;
+}
+
+// Value of the first `count` (1 to 8) digits of the word: the digits are
+// moved to the top, the bytes below become leading zeros, and pairs, quads
+// and the whole are combined with three multiplies.
+inline std::uint64_t DigitsValue(std::uint64_t word, int count) {
+  std::uint64_t x = (word ^ 0x3030303030303030u) << (8 * (8 - count));
+  x = x * 10 + (x >> 8);
+  x = (((x & 0x000000FF000000FFu) * 0x000F424000000064u) +
+       (((x >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >>
+      32;
+  return x & 0xFFFFFFFFu;
+}
+
+// Appends the run of digits at `p` to `value` (modulo 2^64; callers count
+// the digits to know when it is exact) and returns the end of the run.
+inline const char* AccumulateDigits(const char* p, const char* const end, std::uint64_t& value) {
+  while (end - p >= 8) {
+    const std::uint64_t word = Load8(p);
+    const int count = LeadingDigits(word);
+    if (count == 0) return p;
+    value = value * kPowersOf10[count] + DigitsValue(word, count);
+    p += count;
+    if (count < 8) return p;
+  }
+  for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
+    value = value * 10 + static_cast<unsigned>(*p - '0');
+  }
+  return p;
+}
 
 // Powers of ten that a double holds exactly.
 constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -31,9 +85,7 @@ const char* ParseIntPrefix(const char* p, const char* const end, std::int32_t& r
   }
   const char* const digits = p;
   std::uint64_t value = 0;
-  for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
-    value = value * 10 + static_cast<unsigned>(*p - '0');
-  }
+  p = AccumulateDigits(p, end, value);
   if (p - digits > 10) {
     // More digits than any 32-bit value has: past the range unless they are
     // mostly leading zeros.
@@ -197,16 +249,12 @@ const char* ParseDoublePrefix(const char* p, const char* const end, double& resu
   // the mantissa is exact in 64 bits, and a small power-of-ten scale.
   const char* const start = p;
   std::uint64_t mantissa = 0;
-  for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-  }
+  p = AccumulateDigits(p, end, mantissa);
   std::ptrdiff_t digits = p - start;
   std::ptrdiff_t fraction = 0;
   if (p != end && *p == '.') {
     const char* const fractionStart = ++p;
-    for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    }
+    p = AccumulateDigits(p, end, mantissa);
     fraction = p - fractionStart;
     digits += fraction;
   }

@@ -4,11 +4,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,20 +54,56 @@ mode_t CreationMode() {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::string& contents) {
-  // O_NONBLOCK so that opening a FIFO with no writer cannot hang the batch;
-  // it is refused just below anyway.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    CloseQuietly(fd);
-    return false;
+// ---- Whole files --------------------------------------------------------
+
+namespace {
+
+// A mapped file that shrinks while it is read (another program truncates
+// it) would kill the process with SIGBUS on the next access. The handler
+// puts zero pages in place of the vanished part instead and notes the fault,
+// so the read is reported as failed and the batch goes on.
+std::atomic<char*> gMappedBegin{nullptr};
+std::atomic<char*> gMappedEnd{nullptr};
+volatile sig_atomic_t gMappedFault = 0;
+std::size_t gPageSize = 4096;
+
+extern "C" void OnBusError(int signal, siginfo_t* info, void*) {
+  char* const address = static_cast<char*>(info->si_addr);
+  char* const begin = gMappedBegin.load();
+  char* const end = gMappedEnd.load();
+  if (begin != nullptr && address >= begin && address < end) {
+    const auto page = reinterpret_cast<std::uintptr_t>(address) & ~(gPageSize - 1);
+    char* const from = reinterpret_cast<char*>(page);
+    if (::mmap(from, static_cast<std::size_t>(end - from), PROT_READ,
+               MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
+      gMappedFault = 1;
+      return;
+    }
   }
-  contents.clear();
+  // Not ours: let the default action end the process on the retried access.
+  ::signal(signal, SIG_DFL);
+}
+
+void InstallBusErrorHandler() {
+  static const bool installed = [] {
+    gPageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(SIGBUS, &action, nullptr) == 0;
+  }();
+  (void)installed;
+}
+
+// Files below this size are read: a mapping costs more than it saves.
+constexpr std::size_t kMapThreshold = 256 * 1024;
+
+bool ReadAll(int fd, std::size_t sizeHint, std::string& contents) {
   // One extra byte lets the read that reports the end need no second
   // growth; a file that grows meanwhile is still read to its end.
-  std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
+  std::size_t capacity = sizeHint + 1;
   contents.resize(capacity);
   std::size_t size = 0;
   for (;;) {
@@ -75,15 +114,70 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
     const ssize_t n = ::read(fd, contents.data() + size, capacity - size);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
-      CloseQuietly(fd);
       contents.clear();
       return false;
     }
     if (n == 0) break;
     size += static_cast<std::size_t>(n);
   }
-  CloseQuietly(fd);
   contents.resize(size);
+  return true;
+}
+
+}  // namespace
+
+FileContents::~FileContents() { Unmap(); }
+
+void FileContents::Unmap() {
+  if (mapping_ == nullptr) return;
+  gMappedBegin.store(nullptr);
+  gMappedEnd.store(nullptr);
+  ::munmap(mapping_, mappingSize_);
+  mapping_ = nullptr;
+  mappingSize_ = 0;
+  view_ = std::string_view();
+}
+
+bool FileContents::Intact() const { return mapping_ == nullptr || gMappedFault == 0; }
+
+void FileContents::Assign(std::string bytes) {
+  Unmap();
+  buffer_ = std::move(bytes);
+  view_ = buffer_;
+}
+
+bool ReadWholeFile(const std::string& path, FileContents& contents) {
+  // O_NONBLOCK so that opening a FIFO with no writer cannot hang the batch;
+  // it is refused just below anyway.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    CloseQuietly(fd);
+    return false;
+  }
+  const auto size = static_cast<std::size_t>(st.st_size);
+  if (size >= kMapThreshold) {
+    InstallBusErrorHandler();
+    void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (mapping != MAP_FAILED) {
+      CloseQuietly(fd);
+      contents.Unmap();
+      contents.buffer_.clear();
+      contents.mapping_ = mapping;
+      contents.mappingSize_ = size;
+      contents.view_ = std::string_view(static_cast<const char*>(mapping), size);
+      gMappedFault = 0;
+      gMappedBegin.store(static_cast<char*>(mapping));
+      gMappedEnd.store(static_cast<char*>(mapping) + size);
+      return true;
+    }
+  }
+  std::string bytes;
+  const bool ok = ReadAll(fd, size, bytes);
+  CloseQuietly(fd);
+  if (!ok) return false;
+  contents.Assign(std::move(bytes));
   return true;
 }
 
