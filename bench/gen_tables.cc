@@ -10,7 +10,7 @@
 //   small/dirNNN/tNNNN.csv  2000 x F tables of ~8 KB in 100 x F folders
 //   manifest.txt one line per table: path, records, fields, record size
 //
-// Every table is valid in the dbcpack dialect (docs: shared spec, Part 2.3):
+// Every table is valid in the dbcpack input dialect (see README.md):
 // a header of int/float/byte/string, numeric fields bare, strings in double
 // quotes with "" for a quote and \n for a line feed, lines ending in "\n".
 //
