@@ -1,0 +1,73 @@
+// The POSIX side of the platform seam: whole-file reads, mapped or not, and
+// what they refuse.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+#include "test_util.h"
+
+namespace dbcpack::platform {
+namespace {
+
+using testing::TempDir;
+using testing::WriteFile;
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+  return bytes;
+}
+
+TEST(ReadWholeFileTest, ReturnsEveryByteReadOrMapped) {
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4096},
+                                 std::size_t{256 * 1024}, std::size_t{3 * 1024 * 1024 + 5}}) {
+    SCOPED_TRACE(size);
+    TempDir dir;
+    const std::string bytes = Pattern(size);
+    WriteFile(dir / "t.csv", bytes);
+    FileContents contents;
+    ASSERT_TRUE(ReadWholeFile(dir / "t.csv", contents));
+    EXPECT_TRUE(contents.View() == bytes);
+    EXPECT_TRUE(contents.Intact());
+  }
+}
+
+TEST(ReadWholeFileTest, RefusesWhatIsNotARegularFile) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo.csv").c_str(), 0644), 0);
+  std::filesystem::create_directory(dir / "dir.csv");
+  std::filesystem::create_symlink(dir / "missing", dir / "dangling.csv");
+  for (const char* name : {"fifo.csv", "dir.csv", "dangling.csv", "absent.csv"}) {
+    SCOPED_TRACE(name);
+    FileContents contents;
+    EXPECT_FALSE(ReadWholeFile(dir / name, contents));
+  }
+}
+
+TEST(ReadWholeFileTest, FileCutShortWhileMappedIsAFailedReadNotACrash) {
+  TempDir dir;
+  const std::string bytes = Pattern(1024 * 1024);
+  WriteFile(dir / "t.csv", bytes);
+  {
+    FileContents contents;
+    ASSERT_TRUE(ReadWholeFile(dir / "t.csv", contents));
+    ASSERT_EQ(::truncate((dir / "t.csv").c_str(), 1000), 0);
+    unsigned sum = 0;
+    for (const char c : contents.View()) sum += static_cast<unsigned char>(c);
+    EXPECT_GT(sum, 0u);
+    EXPECT_FALSE(contents.Intact());
+  }
+  // The next file starts clean.
+  WriteFile(dir / "u.csv", bytes);
+  FileContents again;
+  ASSERT_TRUE(ReadWholeFile(dir / "u.csv", again));
+  EXPECT_TRUE(again.View() == bytes);
+  EXPECT_TRUE(again.Intact());
+}
+
+}  // namespace
+}  // namespace dbcpack::platform
