@@ -1,0 +1,213 @@
+// End-to-end tests of dbcpack.exe on Windows: the real program started with
+// CreateProcessW in a scratch folder, its standard output captured through a
+// pipe, and the files it leaves checked byte for byte. The child gets no
+// console (DETACHED_PROCESS), as in a CI runner, so it never waits for a
+// key; the key wait itself needs a person at a console and is not covered
+// here (see docs/windows.md).
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/batch.h"
+#include "table/message_sink.h"
+#include "test_util.h"
+
+namespace dbcpack {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DbcBytes;
+using testing::Printable;
+using testing::TempDir;
+
+std::wstring Wide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  std::wstring wide(
+      static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)),
+      L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+// A path from UTF-8 bytes; the narrow std::filesystem constructor would
+// read them in the ANSI code page instead.
+fs::path Utf8Path(std::string_view utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+void WriteUtf8File(const std::string& path, std::string_view contents) {
+  std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
+  out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+}
+
+std::string ReadUtf8File(const std::string& path) {
+  std::ifstream in(Utf8Path(path), std::ios::binary);
+  if (!in) return "<missing>";
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct RunResult {
+  std::string output;
+  std::string errors;
+  DWORD exitCode = 0xFFFFFFFF;
+  bool timedOut = false;
+};
+
+// Drains one pipe into a string until the writer closes it.
+void Drain(HANDLE pipe, std::string* text) {
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text->append(buffer, got);
+}
+
+RunResult RunDbcpack(const std::string& directory, DWORD timeoutMs = 60000) {
+  RunResult result;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE outRead, outWrite, errRead, errWrite;
+  if (!::CreatePipe(&outRead, &outWrite, &inherit, 0)) return result;
+  if (!::CreatePipe(&errRead, &errWrite, &inherit, 0)) return result;
+  ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  const HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inherit, OPEN_EXISTING, 0, nullptr);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nul;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  std::wstring commandLine = L"\"" + Wide(DBCPACK_BINARY) + L"\"";
+  const std::wstring workingDirectory = Wide(directory);
+  PROCESS_INFORMATION process{};
+  const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                        DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT, nullptr,
+                                        workingDirectory.c_str(), &startup, &process);
+  ::CloseHandle(outWrite);
+  ::CloseHandle(errWrite);
+  ::CloseHandle(nul);
+  if (started) {
+    std::thread errors(Drain, errRead, &result.errors);
+    std::thread output(Drain, outRead, &result.output);
+    if (::WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+      result.timedOut = true;
+      ::TerminateProcess(process.hProcess, 1);
+      ::WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    output.join();
+    errors.join();
+    ::GetExitCodeProcess(process.hProcess, &result.exitCode);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+  }
+  ::CloseHandle(outRead);
+  ::CloseHandle(errRead);
+  return result;
+}
+
+std::string Banner() {
+  StringSink sink;
+  PrintBanner(sink);
+  return sink.Text();
+}
+
+std::string Converted(const std::string& path) {
+  return "Loading file '" + path + "'.\nCSV file loaded '" + path + "'.\nDBC file created '" +
+         path + ".dbc'.\n";
+}
+
+// The listing order is the file system's, so each file's messages are
+// looked for as one block, in any order, before the banner that ends the
+// output.
+void ExpectBlocksThenBanner(std::string output, const std::vector<std::string>& blocks) {
+  const std::string banner = Banner();
+  ASSERT_GE(output.size(), banner.size()) << Printable(output);
+  EXPECT_EQ(output.substr(output.size() - banner.size()), banner);
+  output.resize(output.size() - banner.size());
+  for (const std::string& block : blocks) {
+    const std::size_t at = output.find(block);
+    ASSERT_NE(at, std::string::npos) << "missing:\n" << block << "in:\n" << output;
+    output.erase(at, block.size());
+  }
+  EXPECT_EQ(output, "") << "unexpected messages";
+}
+
+TEST(WindowsEndToEndTest, ConvertsATreeWithUtf8NamesAndPlainLineFeeds) {
+  TempDir dir;
+  const std::string root = dir.Path();
+  fs::create_directory(Utf8Path(root + "/sub"));
+  WriteUtf8File(root + "/items.csv", "int,string,float\n1,\"Sword\",2.5\n2,\"\",0\n");
+  // "ünï.csv" below a subdirectory, holding a string that is UTF-8 too.
+  WriteUtf8File(root + "/sub/\xC3\xBCn\xC3\xAF.csv", "int,string\r\n7,\"\xC3\x9F\"\r\n");
+  WriteUtf8File(root + "/sub/bad.csv", "int,int\n1\n");
+  WriteUtf8File(root + "/sub/notes.txt", "int\n1\n");
+  WriteUtf8File(root + "/UPPER.CSV", "int\n1\n");
+
+  const RunResult run = RunDbcpack(root);
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.errors, "");
+  // The same bytes as on Linux: "\n" alone, never "\r\n".
+  EXPECT_EQ(run.output.find('\r'), std::string::npos) << Printable(run.output);
+  ExpectBlocksThenBanner(
+      run.output,
+      {Converted("./items.csv"), Converted("./sub/\xC3\xBCn\xC3\xAF.csv"),
+       "Loading file './sub/bad.csv'.\nERROR: './sub/bad.csv': Expected '2' fields not '1' at line "
+       "'2'.\n"});
+
+  EXPECT_EQ(Printable(ReadUtf8File(root + "/items.csv.dbc")),
+            Printable(DbcBytes()
+                          .Header(2, 3, 12, 7)
+                          .Int(1)
+                          .Int(1)
+                          .Float(2.5f)
+                          .Int(2)
+                          .Int(0)
+                          .Float(0.0f)
+                          .Raw(std::string_view("\0Sword\0", 7))
+                          .Str()));
+  EXPECT_EQ(Printable(ReadUtf8File(root + "/sub/\xC3\xBCn\xC3\xAF.csv.dbc")),
+            Printable(DbcBytes()
+                          .Header(1, 2, 8, 4)
+                          .Int(7)
+                          .Int(1)
+                          .Raw(std::string_view("\0\xC3\x9F\0", 4))
+                          .Str()));
+  EXPECT_EQ(ReadUtf8File(root + "/sub/bad.csv.dbc"), "<missing>");
+  EXPECT_EQ(ReadUtf8File(root + "/UPPER.CSV.dbc"), "<missing>");
+}
+
+TEST(WindowsEndToEndTest, EmptyTreePrintsTheMessageThenTheBanner) {
+  TempDir dir;
+  fs::create_directory(Utf8Path(dir / "empty"));
+  const RunResult run = RunDbcpack(dir.Path());
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, "No CSV files found in current directory.\n" + Banner());
+}
+
+TEST(WindowsEndToEndTest, ReplacesAnEarlierOutputAndLeavesNothingElse) {
+  TempDir dir;
+  WriteUtf8File(dir / "t.csv", "byte\n300\n");
+  WriteUtf8File(dir / "t.csv.dbc", std::string(1000, 'x'));
+  const RunResult run = RunDbcpack(dir.Path());
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.output, Converted("./t.csv") + Banner());
+  EXPECT_EQ(Printable(ReadUtf8File(dir / "t.csv.dbc")),
+            Printable(DbcBytes().Header(1, 1, 1, 1).Byte(44).Raw(std::string(1, '\0')).Str()));
+  EXPECT_EQ(testing::ListNames(dir.Path()), "t.csv t.csv.dbc");
+}
+
+}  // namespace
+}  // namespace dbcpack
