@@ -10,6 +10,7 @@
 #include "table/field_reader.h"
 #include "table/field_type.h"
 #include "table/number_parse.h"
+#include "table/number_scan.h"
 #include "table/string_pool.h"
 
 namespace dbcpack {

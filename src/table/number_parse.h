@@ -9,12 +9,6 @@
 
 namespace dbcpack {
 
-// The *Prefix forms convert the number at the start of [first, last) and
-// return where it stopped: never past a comma, which cannot be part of a
-// number, so a caller can find the end of the field from there.
-const char* ParseIntPrefix(const char* first, const char* last, std::int32_t& value);
-const char* ParseDoublePrefix(const char* first, const char* last, double& value);
-
 // strtol in base 10 limited to 32 bits: leading white space (space and bytes
 // 9 to 13), an optional sign, digits up to the first non-digit; out-of-range
 // values clamp to INT32_MIN or INT32_MAX.

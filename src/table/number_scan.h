@@ -1,0 +1,160 @@
+// Digit scanning for the loader's hot loop, inline so that a field's
+// number is converted without a call. Only the number conversions and the
+// loader include this; everything else uses number_parse.h.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace dbcpack {
+
+inline bool IsSpace(unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); }
+inline bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+constexpr std::uint64_t kPowersOf10[] = {1,      10,      100,      1000,     10000,
+                                         100000, 1000000, 10000000, 100000000};
+
+// Eight bytes as a little-endian word, the first byte lowest, on any host.
+inline std::uint64_t Load8(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) {
+    std::uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) swapped |= ((word >> (8 * i)) & 0xFF) << (8 * (7 - i));
+    word = swapped;
+  }
+  return word;
+}
+
+// Number of ASCII digits at the start of the word, 0 to 8, found without a
+// branch per byte: a byte is a digit when its value minus '0' is below 10.
+inline int LeadingDigits(std::uint64_t word) {
+  const std::uint64_t x = word ^ 0x3030303030303030u;
+  const std::uint64_t notDigit =
+      (((x & 0x7F7F7F7F7F7F7F7Fu) + 0x7676767676767676u) | x) & 0x8080808080808080u;
+  return notDigit == 0 ? 8 : std::countr_zero(notDigit) >> 3;
+}
+
+// Value of the first `count` (1 to 8) digits of the word: the digits are
+// moved to the top, the bytes below become leading zeros, and pairs, quads
+// and the whole are combined with three multiplies.
+inline std::uint64_t DigitsValue(std::uint64_t word, int count) {
+  std::uint64_t x = (word ^ 0x3030303030303030u) << (8 * (8 - count));
+  x = x * 10 + (x >> 8);
+  x = (((x & 0x000000FF000000FFu) * 0x000F424000000064u) +
+       (((x >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >>
+      32;
+  return x & 0xFFFFFFFFu;
+}
+
+// Appends the run of digits at `p` to `value` (modulo 2^64; callers count
+// the digits to know when it is exact) and returns the end of the run.
+inline const char* AccumulateDigits(const char* p, const char* const end, std::uint64_t& value) {
+  while (end - p >= 8) {
+    const std::uint64_t word = Load8(p);
+    const int count = LeadingDigits(word);
+    if (count == 0) return p;
+    value = value * kPowersOf10[count] + DigitsValue(word, count);
+    p += count;
+    if (count < 8) return p;
+  }
+  for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
+    value = value * 10 + static_cast<unsigned>(*p - '0');
+  }
+  return p;
+}
+
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The general decimal conversion, for what the fast path cannot take
+// exactly: more than 19 digits, mantissas past 2^53, large exponents. `p`
+// is just behind the optional sign; returns where the number stopped.
+const char* ParseDoubleSlow(const char* p, const char* end, bool negative, double& result);
+
+inline const char* ParseIntPrefix(const char* p, const char* const end, std::int32_t& result) {
+  while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  const char* const digits = p;
+  std::uint64_t value = 0;
+  p = AccumulateDigits(p, end, value);
+  if (p - digits > 10) {
+    // More digits than any 32-bit value has: past the range unless they are
+    // mostly leading zeros.
+    const char* first = digits;
+    while (first != p && *first == '0') ++first;
+    if (p - first > 10) value = std::uint64_t{1} << 32;
+  }
+  if (negative) {
+    result = value >= 0x80000000u ? std::numeric_limits<std::int32_t>::min()
+                                  : -static_cast<std::int32_t>(value);
+  } else {
+    result = value >= 0x7FFFFFFFu ? std::numeric_limits<std::int32_t>::max()
+                                  : static_cast<std::int32_t>(value);
+  }
+  return p;
+}
+
+inline const char* ParseDoublePrefix(const char* p, const char* const end, double& result) {
+  while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  // Fast path for the common short decimal: at most 19 digits in all, so
+  // the mantissa is exact in 64 bits, and a small power-of-ten scale.
+  const char* const start = p;
+  std::uint64_t mantissa = 0;
+  p = AccumulateDigits(p, end, mantissa);
+  std::ptrdiff_t digits = p - start;
+  std::ptrdiff_t fraction = 0;
+  if (p != end && *p == '.') {
+    const char* const fractionStart = ++p;
+    p = AccumulateDigits(p, end, mantissa);
+    fraction = p - fractionStart;
+    digits += fraction;
+  }
+  if (digits == 0) {
+    result = 0.0;
+    return p;
+  }
+  std::int64_t exponent = 0;
+  if (p != end && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) {
+    const char* q = p + 1;
+    bool exponentNegative = false;
+    if (q != end && (*q == '+' || *q == '-')) {
+      exponentNegative = *q == '-';
+      ++q;
+    }
+    if (q != end && IsDigit(static_cast<unsigned char>(*q))) {
+      const char* const exponentStart = q;
+      for (; q != end && IsDigit(static_cast<unsigned char>(*q)); ++q) {
+        exponent = exponent * 10 + (*q - '0');
+      }
+      if (q - exponentStart > 4) return ParseDoubleSlow(start, end, negative, result);
+      if (exponentNegative) exponent = -exponent;
+      p = q;
+    }
+  }
+  const std::int64_t scale = exponent - fraction;
+  if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
+    return ParseDoubleSlow(start, end, negative, result);
+  }
+  // Both operands are exact, so one multiply or divide rounds correctly.
+  double value = static_cast<double>(mantissa);
+  value = scale < 0 ? value / kExactPowers[-scale] : value * kExactPowers[scale];
+  result = negative ? -value : value;
+  return p;
+}
+
+}  // namespace dbcpack
