@@ -72,8 +72,9 @@ extern "C" void OnBusError(int signal, siginfo_t* info, void*) {
   char* const begin = gMappedBegin.load();
   char* const end = gMappedEnd.load();
   if (begin != nullptr && address >= begin && address < end) {
-    const auto page = reinterpret_cast<std::uintptr_t>(address) & ~(gPageSize - 1);
-    char* const from = reinterpret_cast<char*>(page);
+    // The page start, found by stepping back from the address itself rather
+    // than by turning an integer into a pointer.
+    char* const from = address - (reinterpret_cast<std::uintptr_t>(address) & (gPageSize - 1));
     if (::mmap(from, static_cast<std::size_t>(end - from), PROT_READ,
                MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
       gMappedFault = 1;
@@ -81,7 +82,8 @@ extern "C" void OnBusError(int signal, siginfo_t* info, void*) {
     }
   }
   // Not ours: let the default action end the process on the retried access.
-  ::signal(signal, SIG_DFL);
+  // signal() fails only for an invalid signal number.
+  (void)::signal(signal, SIG_DFL);
 }
 
 void InstallBusErrorHandler() {
@@ -98,7 +100,7 @@ void InstallBusErrorHandler() {
 }
 
 // Files below this size are read: a mapping costs more than it saves.
-constexpr std::size_t kMapThreshold = 256 * 1024;
+constexpr std::size_t kMapThreshold = std::size_t{256} * 1024;
 
 bool ReadAll(int fd, std::size_t sizeHint, std::string& contents) {
   // One extra byte lets the read that reports the end need no second
@@ -294,8 +296,9 @@ void RestoreTerminal() {
 
 extern "C" void RestoreAndReraise(int signal) {
   RestoreTerminal();
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
+  // Neither can fail for the valid signal being handled.
+  (void)::signal(signal, SIG_DFL);
+  (void)::raise(signal);
 }
 
 // Reads whatever else a key sent (the rest of an escape sequence), giving
@@ -360,7 +363,7 @@ void WaitForKey() {
 void InitProcess() {
   // Past a file size limit a write should fail and be reported, not kill
   // the process half way through the batch.
-  ::signal(SIGXFSZ, SIG_IGN);
+  (void)::signal(SIGXFSZ, SIG_IGN);  // fails only for an invalid signal number
 }
 
 }  // namespace dbcpack::platform
