@@ -1,7 +1,9 @@
 // The POSIX side of the platform seam: whole-file reads, mapped or not, and
 // what they refuse.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -67,6 +69,29 @@ TEST(ReadWholeFileTest, FileCutShortWhileMappedIsAFailedReadNotACrash) {
   ASSERT_TRUE(ReadWholeFile(dir / "u.csv", again));
   EXPECT_TRUE(again.View() == bytes);
   EXPECT_TRUE(again.Intact());
+}
+
+TEST(ReplacementFileTest, InterruptedRunLeavesNoTemporaryFile) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    TempDir dir;
+    testing::WriteFile(dir / "t.csv.dbc", "earlier");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      InitProcess();
+      ReplacementFile file;
+      if (!file.Create(dir / "t.csv.dbc") || !file.Write("new", 3)) ::_exit(1);
+      ::raise(signal);
+      ::_exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_EQ(testing::ListNames(dir.Path()), "t.csv.dbc");
+    EXPECT_EQ(testing::ReadFile(dir / "t.csv.dbc"), "earlier");
+  }
 }
 
 }  // namespace

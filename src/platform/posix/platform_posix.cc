@@ -229,6 +229,33 @@ bool DirectoryListing::Next(DirectoryEntry& entry) {
   return true;
 }
 
+namespace {
+
+// The temporary file being written, kept where a signal handler can reach
+// it without allocating: an interrupted run (Ctrl-C, a terminal closed)
+// removes it instead of leaving it beside the tables.
+char gActiveTemp[4096];
+volatile sig_atomic_t gHasActiveTemp = 0;
+
+void SetActiveTemp(const std::string& path) {
+  gHasActiveTemp = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (path.size() >= sizeof gActiveTemp) return;
+  std::memcpy(gActiveTemp, path.c_str(), path.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  gHasActiveTemp = 1;
+}
+
+void ClearActiveTemp() { gHasActiveTemp = 0; }
+
+extern "C" void RemoveTempAndReraise(int signal) {
+  if (gHasActiveTemp) ::unlink(gActiveTemp);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+}  // namespace
+
 ReplacementFile::~ReplacementFile() { Discard(); }
 
 bool ReplacementFile::Create(const std::string& finalPath) {
@@ -239,6 +266,7 @@ bool ReplacementFile::Create(const std::string& finalPath) {
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return false;
   tempPath_ = pattern;
+  SetActiveTemp(tempPath_);
   handle_ = fd;
   if (::fchmod(fd, CreationMode()) != 0) {
     Discard();
@@ -263,6 +291,7 @@ bool ReplacementFile::Commit() {
   // rename replaces a symbolic link at the final name instead of writing
   // through it, and fails on a directory there.
   if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
+  ClearActiveTemp();
   tempPath_.clear();
   return true;
 }
@@ -273,6 +302,7 @@ void ReplacementFile::Discard() {
     handle_ = -1;
   }
   if (!tempPath_.empty()) {
+    ClearActiveTemp();
     ::unlink(tempPath_.c_str());
     tempPath_.clear();
   }
@@ -362,8 +392,19 @@ void WaitForKey() {
 
 void InitProcess() {
   // Past a file size limit a write should fail and be reported, not kill
-  // the process half way through the batch.
-  (void)::signal(SIGXFSZ, SIG_IGN);  // fails only for an invalid signal number
+  // the process half way through the batch; the same for a reader of our
+  // output that went away.
+  ::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction old;
+    if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = RemoveTempAndReraise;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
 }
 
 }  // namespace dbcpack::platform
