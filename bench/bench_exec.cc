@@ -5,9 +5,10 @@
 // The child runs in a new session (so it has no controlling terminal and
 // dbcpack's closing key wait ends at once), in DIR, with standard input from
 // /dev/null and standard output and error to FILE (default /dev/null).
-// Prints one line: "<wall seconds> <peak RSS KiB> <exit status>", where the
-// wall time runs from just before fork to the child's reaping (monotonic
-// clock) and the peak RSS is the child's ru_maxrss from wait4. Exits 0 when
+// Prints one line: "<wall seconds> <peak RSS KiB> <exit status> <CPU seconds>",
+// where the wall time runs from just before fork to the child's reaping
+// (monotonic clock), and the peak RSS and the CPU time (user + system) are
+// the child's ru_maxrss and ru_utime + ru_stime from wait4. Exits 0 when
 // the child exited 0, 1 otherwise, 124 on timeout (the child's process group
 // is killed), 2 on usage or system errors.
 #include <fcntl.h>
@@ -125,7 +126,9 @@ int main(int argc, char** argv) {
   alarm(0);
 
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%.6f %ld %d\n", elapsed, static_cast<long>(ru.ru_maxrss), code);
+  const double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                     static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+  std::printf("%.6f %ld %d %.6f\n", elapsed, static_cast<long>(ru.ru_maxrss), code, cpu);
   if (killed) return 124;
   return code == 0 ? 0 : 1;
 }

@@ -100,13 +100,14 @@ if [[ -e $RUNDIR ]]; then mv "$RUNDIR" "$TRASH"; fi
 mkdir -p "$RUNDIR"
 
 # --- Helpers ----------------------------------------------------------------
-# run_timed CWD OUT CMD... : sets T (s), RSS (KiB); dies if CMD fails.
+# run_timed CWD OUT CMD... : sets T (wall s), RSS (KiB), CPU (user + system
+# s); dies if CMD fails.
 run_timed() {
   local cwd=$1 out=$2 line code
   shift 2
   line=$("$EXEC" --timeout 900 --cwd "$cwd" --out "$out" -- "$@") ||
     die "'$*' in $cwd failed or timed out (${line:-no report}); output in $out"
-  read -r T RSS code <<<"$line"
+  read -r T RSS code CPU <<<"$line"
 }
 
 median() {
@@ -153,7 +154,7 @@ verdict() { if [[ $1 == 1 ]]; then echo "met"; else echo "NOT MET"; fi; }
 # --- Large files ------------------------------------------------------------
 bench_large() {
   local name=$1 target=$2 rd=$RUNDIR/$1 in hash first out_bytes s m peak c_med mbps cat_mbps limit ok
-  local -a times=() rsses=() cats=()
+  local -a times=() rsses=() cats=() cpus=()
   mkdir -p "$rd"
   ln "$DATA/$name.csv" "$rd/" 2>/dev/null || cp "$DATA/$name.csv" "$rd/"
   in=$(stat -c %s "$rd/$name.csv")
@@ -171,7 +172,8 @@ bench_large() {
     if ((i > 0)); then
       times+=("$T")
       rsses+=("$RSS")
-      printf '   run %d: %.3f s, %s MiB\n' "$i" "$T" "$(mib "$RSS")"
+      cpus+=("$CPU")
+      printf '   run %d: %.3f s (CPU %.3f s), %s MiB\n' "$i" "$T" "$CPU" "$(mib "$RSS")"
     fi
   done
   for ((i = 0; i < RUNS; i++)); do
@@ -185,7 +187,7 @@ bench_large() {
   mbps=$(rate "$in" "$m")
   cat_mbps=$(rate "$in" "$c_med")
   ROWS+=("| $name | $(mb "$in") | $(printf '%.3f' "$m") | $mbps | $(mib "$peak") | $cat_mbps |")
-  DETAILS+=("- $name: runs $(printf '%.3f ' "${times[@]}")s; output $(mb "$out_bytes") MB, sha256 ${first:0:16}... identical in all $((RUNS + 1)) runs")
+  DETAILS+=("- $name: runs $(printf '%.3f ' "${times[@]}")s; CPU (user + system) median $(printf '%.3f' "$(median "${cpus[@]}")") s = $(rate "$in" "$(median "${cpus[@]}")") MB/s of CPU time; output $(mb "$out_bytes") MB, sha256 ${first:0:16}... identical in all $((RUNS + 1)) runs")
   ok=$(awk -v a="$mbps" -v t="$target" 'BEGIN { print (a >= t) ? 1 : 0 }')
   TARGETS+=("- $name throughput: $mbps MB/s, target >= $target MB/s: $(verdict "$ok")")
   limit=$((in + out_bytes + 32 * 1048576))
@@ -200,7 +202,7 @@ bench_large strings 800
 # --- Small files ------------------------------------------------------------
 bench_small() {
   local rd in count folders hash first m peak c_med ok limit=0.3
-  local -a times=() rsses=() cats=()
+  local -a times=() rsses=() cats=() cpus=()
   count=$(find "$DATA/small" -name '*.csv' | wc -l)
   folders=$(find "$DATA/small" -mindepth 1 -type d | wc -l)
   in=$(find "$DATA/small" -name '*.csv' -printf '%s\n' | awk '{ s += $1 } END { print s }')
@@ -222,7 +224,8 @@ bench_small() {
     if ((i > 0)); then
       times+=("$T")
       rsses+=("$RSS")
-      printf '   run %d: %.3f s, %s MiB\n' "$i" "$T" "$(mib "$RSS")"
+      cpus+=("$CPU")
+      printf '   run %d: %.3f s (CPU %.3f s), %s MiB\n' "$i" "$T" "$CPU" "$(mib "$RSS")"
     fi
   done
   # Spot-check a few headers against the manifest.
@@ -237,7 +240,7 @@ bench_small() {
   peak=$(maximum "${rsses[@]}")
   c_med=$(median "${cats[@]}")
   ROWS+=("| small ($count files) | $(mb "$in") | $(printf '%.3f' "$m") | $(rate "$in" "$m") | $(mib "$peak") | $(rate "$in" "$c_med") |")
-  DETAILS+=("- small: runs $(printf '%.3f ' "${times[@]}")s, each in a fresh tree; $count outputs identical in all $((RUNS + 1)) runs")
+  DETAILS+=("- small: runs $(printf '%.3f ' "${times[@]}")s, each in a fresh tree; CPU (user + system) median $(printf '%.3f' "$(median "${cpus[@]}")") s; $count outputs identical in all $((RUNS + 1)) runs")
   ok=$(awk -v a="$m" -v t="$limit" 'BEGIN { print (a < t) ? 1 : 0 }')
   TARGETS+=("- small: $count files in $(printf '%.3f' "$m") s, target < $limit s: $(verdict "$ok")")
 }
@@ -253,7 +256,7 @@ CPU=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null ||
   echo
   echo "Commit $COMMIT${DIRTY:+ (with uncommitted changes)}, scale $SCALE, $RUNS timed runs per case after one warm-up, warm page cache, $(date -u '+%Y-%m-%d %H:%M UTC')."
   echo "Machine: $CPU, $(nproc) CPUs; load average before the run: $LOADAVG, after: $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)."
-  echo "MB = 10^6 bytes; MB/s = input MB / median wall time of the whole process; peak RSS is the largest over the timed runs; cat = \`cat FILE > /dev/null\` on the same file, median."
+  echo "MB = 10^6 bytes; MB/s = input MB / median wall time of the whole process; peak RSS is the largest over the timed runs; CPU time (under Runs) is less sensitive to other load than wall time; cat = \`cat FILE > /dev/null\` on the same file, median."
   echo
   echo "| case | input MB | median s | MB/s | peak RSS MiB | cat MB/s |"
   echo "|---|---:|---:|---:|---:|---:|"
