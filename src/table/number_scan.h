@@ -138,8 +138,10 @@ inline const char* ParseDoublePrefix(const char* p, const char* const end, doubl
     }
     if (q != end && IsDigit(static_cast<unsigned char>(*q))) {
       const char* const exponentStart = q;
+      // Past four digits the slow path takes over, so the value stops
+      // growing there instead of overflowing on a long run of digits.
       for (; q != end && IsDigit(static_cast<unsigned char>(*q)); ++q) {
-        exponent = exponent * 10 + (*q - '0');
+        if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
       }
       if (q - exponentStart > 4) return ParseDoubleSlow(start, end, negative, result);
       if (exponentNegative) exponent = -exponent;
