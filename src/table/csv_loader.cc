@@ -178,9 +178,23 @@ bool DbcTable::ParseCsv(std::string_view content, MessageSink& sink) {
     keys.push_back(static_cast<std::int32_t>(k));
     hasStrings = hasStrings || type == FieldType::String;
   }
-  intValues.Allocate(lines, std::move(intKeys));
-  floatValues.Allocate(lines, std::move(floatKeys));
-  byteValues.Allocate(lines, std::move(byteKeys));
+  // Every field but the last takes at least one byte of its line, so a line
+  // shorter than fieldCount - 1 bytes cannot load. When the data is too
+  // short for every line to be that long, the load fails at the first such
+  // line or before it, and values are needed only up to there: allocating
+  // for every line would let a small malformed file (many columns, many
+  // empty lines) ask for more memory than there is.
+  std::size_t allocated = lines;
+  const std::size_t minimum = fieldTypes.size() - 1;
+  if (minimum > 0 && lines > rest.size() / minimum) {
+    std::string_view scan = rest;
+    allocated = 0;
+    while (allocated < lines && NextLine(scan).size() >= minimum) ++allocated;
+    if (allocated < lines) ++allocated;
+  }
+  intValues.Allocate(allocated, std::move(intKeys));
+  floatValues.Allocate(allocated, std::move(floatKeys));
+  byteValues.Allocate(allocated, std::move(byteKeys));
 
   // The block can never outgrow the text it comes from; reserving that much
   // address space up front avoids copying the block as it grows, and pages
