@@ -250,8 +250,9 @@ void ClearActiveTemp() { gHasActiveTemp = 0; }
 
 extern "C" void RemoveTempAndReraise(int signal) {
   if (gHasActiveTemp) ::unlink(gActiveTemp);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
+  // Neither can fail for the valid signal being handled.
+  (void)::signal(signal, SIG_DFL);
+  (void)::raise(signal);
 }
 
 }  // namespace
@@ -394,8 +395,9 @@ void InitProcess() {
   // Past a file size limit a write should fail and be reported, not kill
   // the process half way through the batch; the same for a reader of our
   // output that went away.
-  ::signal(SIGXFSZ, SIG_IGN);
-  ::signal(SIGPIPE, SIG_IGN);
+  // signal() fails only for an invalid signal number.
+  (void)::signal(SIGXFSZ, SIG_IGN);
+  (void)::signal(SIGPIPE, SIG_IGN);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     struct sigaction old;
     if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
