@@ -250,6 +250,28 @@ std::uint64_t NextSuffix() {
   return x ^ (x >> 31);
 }
 
+// The temporary file being written, where the console control handler can
+// reach it from its own thread: an interrupted run (Ctrl+C, Ctrl+Break, the
+// window closed) removes it instead of leaving it beside the tables.
+SRWLOCK gActiveTempLock = SRWLOCK_INIT;
+std::wstring gActiveTemp;
+
+void SetActiveTemp(const std::wstring& path) {
+  ::AcquireSRWLockExclusive(&gActiveTempLock);
+  gActiveTemp = path;
+  ::ReleaseSRWLockExclusive(&gActiveTempLock);
+}
+
+void ClearActiveTemp() { SetActiveTemp(std::wstring()); }
+
+void RemoveActiveTemp() {
+  ::AcquireSRWLockExclusive(&gActiveTempLock);
+  // The file is still open for writing; FILE_SHARE_DELETE lets it be
+  // marked now and go when the ending process closes it.
+  if (!gActiveTemp.empty()) ::DeleteFileW(gActiveTemp.c_str());
+  ::ReleaseSRWLockExclusive(&gActiveTempLock);
+}
+
 }  // namespace
 
 ReplacementFile::~ReplacementFile() { Discard(); }
@@ -265,9 +287,10 @@ bool ReplacementFile::Create(const std::string& finalPath) {
     const std::string candidate = finalPath + suffix;
     std::wstring wide;
     if (!ToSystemPath(candidate, wide)) return false;
-    const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
+      SetActiveTemp(wide);
       tempPath_ = candidate;
       handle_ = reinterpret_cast<intptr_t>(file);
       return true;
@@ -310,6 +333,7 @@ bool ReplacementFile::Commit() {
   // Like rename on POSIX: a link at the final name is replaced, not written
   // through, and a directory there makes the move fail.
   if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+  ClearActiveTemp();
   tempPath_.clear();
   return true;
 }
@@ -320,6 +344,7 @@ void ReplacementFile::Discard() {
     handle_ = -1;
   }
   if (!tempPath_.empty()) {
+    ClearActiveTemp();
     std::wstring wide;
     if (ToSystemPath(tempPath_, wide)) ::DeleteFileW(wide.c_str());
     tempPath_.clear();
@@ -342,9 +367,11 @@ void RestoreOutputCodePage() {
   if (gSavedOutputCodePage != 0) ::SetConsoleOutputCP(gSavedOutputCodePage);
 }
 
-// Ctrl+Break, closing the window or logging off end the process by default;
-// the console it shared with its parent must not stay changed.
-BOOL WINAPI RestoreConsoleOnControl(DWORD) {
+// Ctrl+C, Ctrl+Break, closing the window or logging off end the process by
+// default; no temporary file may stay behind, and the console it shared with
+// its parent must not stay changed.
+BOOL WINAPI CleanUpOnControl(DWORD) {
+  RemoveActiveTemp();
   if (gWaitInput != INVALID_HANDLE_VALUE) ::SetConsoleMode(gWaitInput, gSavedInputMode);
   RestoreOutputCodePage();
   return FALSE;  // go on with the default handling
@@ -429,7 +456,7 @@ void InitProcess() {
     gSavedOutputCodePage = codePage;
     std::atexit(RestoreOutputCodePage);
   }
-  ::SetConsoleCtrlHandler(RestoreConsoleOnControl, TRUE);
+  ::SetConsoleCtrlHandler(CleanUpOnControl, TRUE);
   // Standard output carries exactly the bytes it does on POSIX: every
   // message ends in "\n" alone, not "\r\n", whether it goes to the console
   // (which starts a new line for it all the same) or to a file or pipe.
