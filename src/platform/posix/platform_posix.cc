@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -398,6 +399,18 @@ void InitProcess() {
   // signal() fails only for an invalid signal number.
   (void)::signal(SIGXFSZ, SIG_IGN);
   (void)::signal(SIGPIPE, SIG_IGN);
+  // The walk keeps one directory listing open per level of the tree, so a
+  // deep tree would run out of descriptors at the usual soft limit (often
+  // 1024) and lose its deepest tables without a word. The hard limit is
+  // ours to take; a few thousand cover any path the system can name.
+  struct rlimit files;
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    const rlim_t wanted = files.rlim_max < 16384 ? files.rlim_max : 16384;
+    if (files.rlim_cur < wanted) {
+      files.rlim_cur = wanted;
+      (void)::setrlimit(RLIMIT_NOFILE, &files);  // best effort: the old limit still works
+    }
+  }
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     struct sigaction old;
     if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
