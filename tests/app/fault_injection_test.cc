@@ -77,7 +77,7 @@ TEST(FaultInjectionTest, WriteFailurePartWayKeepsTheEarlierOutput) {
   WriteFile(dir / "big.csv.dbc", "earlier output");
   WriteFile(dir / "small.csv", kGood);
 
-  const auto run = RunDbcpack(dir.Path(), 60, 64 * 1024);
+  const auto run = RunDbcpack(dir.Path(), 60, {.fileSize = 64 * 1024});
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_TRUE(Contains(run.output,
@@ -259,6 +259,22 @@ TEST(FaultInjectionTest, TreeTwoHundredDirectoriesDeep) {
   EXPECT_TRUE(Contains(messages, Converted("./top.csv"))) << messages;
   EXPECT_EQ(CountOf(messages, "\n"), 6u) << messages;
   EXPECT_EQ(ReadFile(dir / (relative.substr(2) + "/deep.csv.dbc")), ReadFile(dir / "top.csv.dbc"));
+}
+
+TEST(FaultInjectionTest, TreeDeeperThanTheDescriptorLimit) {
+  // The walk keeps one listing open per level. Under a soft limit of 64
+  // descriptors (the hard one left higher, as desktop systems do with 1024)
+  // a table 300 levels down must still be found, not silently lost.
+  TempDir dir;
+  std::string relative = ".";
+  for (int depth = 0; depth < 300; ++depth) relative += "/d";
+  fs::create_directories(dir / relative.substr(2));
+  WriteFile(dir / (relative.substr(2) + "/deep.csv"), kGood);
+
+  const auto run = RunDbcpack(dir.Path(), 60, {.openFiles = 64});
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(Messages(run), Converted(relative + "/deep.csv"));
+  EXPECT_TRUE(testing::Exists(dir / (relative.substr(2) + "/deep.csv.dbc")));
 }
 
 TEST(FaultInjectionTest, FolderOfTenThousandFiles) {

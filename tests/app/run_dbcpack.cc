@@ -14,7 +14,7 @@ namespace dbcpack::testing {
 
 const char* DbcpackBinary() { return DBCPACK_BINARY; }
 
-RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, long long fileSizeLimit) {
+RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, const RunLimits& limits) {
   RunResult result;
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) return result;
@@ -29,10 +29,16 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, long long
     ::close(out[0]);
     ::close(err[0]);
     if (::chdir(directory.c_str()) != 0) ::_exit(127);
-    if (fileSizeLimit > 0) {
-      const auto bytes = static_cast<rlim_t>(fileSizeLimit);
+    if (limits.fileSize > 0) {
+      const auto bytes = static_cast<rlim_t>(limits.fileSize);
       const struct rlimit limit = {bytes, bytes};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+    }
+    if (limits.openFiles > 0) {
+      struct rlimit limit;
+      if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
+      limit.rlim_cur = static_cast<rlim_t>(limits.openFiles);
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
     }
     ::execl(DBCPACK_BINARY, "dbcpack", static_cast<char*>(nullptr));
     ::_exit(127);

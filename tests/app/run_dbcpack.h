@@ -17,9 +17,16 @@ struct RunResult {
 // Path of the dbcpack binary under test.
 const char* DbcpackBinary();
 
-// `fileSizeLimit`, when positive, is the child's RLIMIT_FSIZE in bytes: a
-// write past it fails (or raises SIGXFSZ, unless the program ignores it).
+// Resource limits for the child; 0 leaves a limit as it is.
+struct RunLimits {
+  // RLIMIT_FSIZE in bytes: a write past it fails (or raises SIGXFSZ, unless
+  // the program ignores it).
+  long long fileSize = 0;
+  // The soft RLIMIT_NOFILE; the hard limit stays, so the program may raise it.
+  long long openFiles = 0;
+};
+
 RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60,
-                     long long fileSizeLimit = 0);
+                     const RunLimits& limits = {});
 
 }  // namespace dbcpack::testing
