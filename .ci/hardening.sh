@@ -88,9 +88,9 @@ fuzz_run() {
   grep -E '^(#[0-9]+\s+DONE|stat::number_of_executed_units|stat::new_units_added)' "$work/log"
 }
 
-# The example tables (or, without them, a small tree made here) converted by
-# a plain g++ build under valgrind, in a new session so that no terminal is
-# reached and the key wait ends at once.
+# The example tables (or, without them, a small tree made here) and the
+# fuzz seeds, converted by a plain g++ build under valgrind in a new session
+# so that no terminal is reached and the key wait ends at once.
 valgrind_examples() {
   cmake -S "$root" -B "$root/build/hardening-valgrind" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=g++ -DDBCPACK_TESTS=OFF -DDBCPACK_WERROR=ON >/dev/null &&
@@ -104,6 +104,8 @@ valgrind_examples() {
     printf 'byte,string\n300,"a,b"\n-1,"say ""hi"""\n' >"$tree/sub/mixed.csv"
     printf 'int,int\n1\n' >"$tree/sub/broken.csv"
   fi
+  # The hand-written fuzz seeds add every error path of the loader.
+  mkdir -p "$tree/fuzz-seeds" && cp "$root"/fuzz/corpus/load_and_write_fuzzer/*.csv "$tree/fuzz-seeds/"
   (cd "$tree" && setsid -w valgrind --quiet --error-exitcode=1 --leak-check=full \
     --track-fds=yes "$root/build/hardening-valgrind/dbcpack" </dev/null >"$scratch/valgrind.out" 2>"$scratch/valgrind.err")
   local status=$?
