@@ -439,8 +439,9 @@ void WaitForKey() {
       done = key.uChar.UnicodeChar != 0 || !IsModifierKey(key.wVirtualKeyCode);
     }
   }
-  // The rest of what that key sent (its release, a second half of a
-  // surrogate pair) must not reach the program that runs next.
+  // Whatever else is queued (the second half of a surrogate pair, keys
+  // pressed together) must not reach the program that reads the console
+  // next; a release still to come is ignored by any reader of characters.
   ::FlushConsoleInputBuffer(input);
   ::SetConsoleMode(input, mode);
   gWaitInput = INVALID_HANDLE_VALUE;
