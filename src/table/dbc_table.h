@@ -28,7 +28,7 @@ class RecordValues {
   void Allocate(std::size_t recordCount, std::vector<std::int32_t> sortedKeys) {
     keys_ = std::move(sortedKeys);
     recordCount_ = recordCount;
-    values_ = std::make_unique_for_overwrite<T[]>(recordCount * keys_.size());
+    values_ = std::make_unique_for_overwrite<T[]>(recordCount * keys_.size() + kPadding);
     allocated_ = true;
   }
 
@@ -60,6 +60,10 @@ class RecordValues {
   }
 
  private:
+  // Spare values after the last record, so that a reader may load four
+  // bytes at any value's address.
+  static constexpr std::size_t kPadding = 4;
+
   std::vector<std::int32_t> keys_;
   std::unique_ptr<T[]> values_;
   std::size_t recordCount_ = 0;
