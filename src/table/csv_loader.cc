@@ -250,9 +250,7 @@ bool DbcTable::ParseCsv(std::string_view content, MessageSink& sink) {
         const char* stop;
         switch (column->type) {
           case FieldType::Float: {
-            double number;
-            stop = ParseDoublePrefix(first, last, number);
-            floats[column->slot] = RoundToFloat(number);
+            stop = ParseFloatPrefix(first, last, floats[column->slot]);
             break;
           }
           case FieldType::Byte: {

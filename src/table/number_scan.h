@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include "table/number_parse.h"
+
 namespace dbcpack {
 
 inline bool IsSpace(unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); }
@@ -104,7 +106,23 @@ inline const char* ParseIntPrefix(const char* p, const char* const end, std::int
   return p;
 }
 
-inline const char* ParseDoublePrefix(const char* p, const char* const end, double& result) {
+inline const char* ParseSlow(const char* p, const char* end, bool negative, double& result) {
+  return ParseDoubleSlow(p, end, negative, result);
+}
+
+inline const char* ParseSlow(const char* p, const char* end, bool negative, float& result) {
+  double value;
+  p = ParseDoubleSlow(p, end, negative, value);
+  result = RoundToFloat(value);
+  return p;
+}
+
+// The decimal conversion into a double, or straight into a float: values of
+// the fast path are at most 2^53 x 10^22, well inside the float range, so
+// the double needs no range check before it is narrowed and the store does
+// not wait on a branch that depends on the division.
+template <typename Number>
+inline const char* ParseDecimalPrefix(const char* p, const char* const end, Number& result) {
   while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) {
@@ -143,20 +161,28 @@ inline const char* ParseDoublePrefix(const char* p, const char* const end, doubl
       for (; q != end && IsDigit(static_cast<unsigned char>(*q)); ++q) {
         if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
       }
-      if (q - exponentStart > 4) return ParseDoubleSlow(start, end, negative, result);
+      if (q - exponentStart > 4) return ParseSlow(start, end, negative, result);
       if (exponentNegative) exponent = -exponent;
       p = q;
     }
   }
   const std::int64_t scale = exponent - fraction;
   if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
-    return ParseDoubleSlow(start, end, negative, result);
+    return ParseSlow(start, end, negative, result);
   }
   // Both operands are exact, so one multiply or divide rounds correctly.
   double value = static_cast<double>(mantissa);
   value = scale < 0 ? value / kExactPowers[-scale] : value * kExactPowers[scale];
-  result = negative ? -value : value;
+  result = static_cast<Number>(negative ? -value : value);
   return p;
+}
+
+inline const char* ParseDoublePrefix(const char* p, const char* const end, double& result) {
+  return ParseDecimalPrefix(p, end, result);
+}
+
+inline const char* ParseFloatPrefix(const char* p, const char* const end, float& result) {
+  return ParseDecimalPrefix(p, end, result);
 }
 
 }  // namespace dbcpack
