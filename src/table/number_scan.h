@@ -122,7 +122,7 @@ inline const char* ParseSlow(const char* p, const char* end, bool negative, floa
 // the double needs no range check before it is narrowed and the store does
 // not wait on a branch that depends on the division.
 template <typename Number>
-inline const char* ParseDecimalPrefix(const char* p, const char* const end, Number& result) {
+[[gnu::always_inline]] inline const char* ParseDecimalPrefix(const char* p, const char* const end, Number& result) {
   while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) {
