@@ -81,10 +81,11 @@ const char* ParseDoubleSlow(const char* p, const char* end, bool negative, doubl
 
 inline const char* ParseIntPrefix(const char* p, const char* const end, std::int32_t& result) {
   while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
+  // The sign without a branch: it is as likely one way as the other.
   bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
+  if (p != end) {
     negative = *p == '-';
-    ++p;
+    p += static_cast<int>(negative) | static_cast<int>(*p == '+');
   }
   const char* const digits = p;
   std::uint64_t value = 0;
@@ -96,13 +97,11 @@ inline const char* ParseIntPrefix(const char* p, const char* const end, std::int
     while (first != p && *first == '0') ++first;
     if (p - first > 10) value = std::uint64_t{1} << 32;
   }
-  if (negative) {
-    result = value >= 0x80000000u ? std::numeric_limits<std::int32_t>::min()
-                                  : -static_cast<std::int32_t>(value);
-  } else {
-    result = value >= 0x7FFFFFFFu ? std::numeric_limits<std::int32_t>::max()
-                                  : static_cast<std::int32_t>(value);
-  }
+  // Clamp to INT32_MAX, or to -INT32_MIN for a negative value, then apply
+  // the sign; written as selects, which compile without branches.
+  const std::uint64_t limit = std::uint64_t{0x7FFFFFFF} + static_cast<unsigned>(negative);
+  const auto magnitude = static_cast<std::int64_t>(value < limit ? value : limit);
+  result = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
   return p;
 }
 
@@ -122,12 +121,14 @@ inline const char* ParseSlow(const char* p, const char* end, bool negative, floa
 // the double needs no range check before it is narrowed and the store does
 // not wait on a branch that depends on the division.
 template <typename Number>
-[[gnu::always_inline]] inline const char* ParseDecimalPrefix(const char* p, const char* const end, Number& result) {
+[[gnu::always_inline]] inline const char* ParseDecimalPrefix(const char* p, const char* const end,
+                                                             Number& result) {
   while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
+  // The sign without a branch: it is as likely one way as the other.
   bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
+  if (p != end) {
     negative = *p == '-';
-    ++p;
+    p += static_cast<int>(negative) | static_cast<int>(*p == '+');
   }
   // Fast path for the common short decimal: at most 19 digits in all, so
   // the mantissa is exact in 64 bits, and a small power-of-ten scale.
@@ -170,9 +171,12 @@ template <typename Number>
   if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
     return ParseSlow(start, end, negative, result);
   }
-  // Both operands are exact, so one multiply or divide rounds correctly.
-  double value = static_cast<double>(mantissa);
-  value = scale < 0 ? value / kExactPowers[-scale] : value * kExactPowers[scale];
+  // Both operands are exact, so one multiply or divide rounds correctly;
+  // the other operation is by 1, exact, and saves a branch on the sign of
+  // the scale.
+  const std::int64_t up = scale > 0 ? scale : 0;
+  const std::int64_t down = scale < 0 ? -scale : 0;
+  const double value = static_cast<double>(mantissa) * kExactPowers[up] / kExactPowers[down];
   result = static_cast<Number>(negative ? -value : value);
   return p;
 }
