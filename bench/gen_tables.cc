@@ -8,7 +8,7 @@
 //   numeric.csv  ~100 MB x F, 40 columns of int and float
 //   strings.csv  ~100 MB x F, 3 int columns and 5 long string columns
 //   small/dirNNN/tNNNN.csv  2000 x F tables of ~8 KB in 100 x F folders
-//   manifest.txt one line per table: path, records, fields, record size
+//   manifest.txt one line per table: path, records, fields, record size, bytes
 //
 // Every table is valid in the dbcpack input dialect (see README.md):
 // a header of int/float/byte/string, numeric fields bare, strings in double
