@@ -148,12 +148,14 @@ template <typename Number>
     return p;
   }
   std::int64_t exponent = 0;
-  if (p != end && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) {
+  // e, E, d or D: setting the 0x20 bit folds the capitals onto the small
+  // letters, and nothing else lands on 'e' or 'd'.
+  if (p != end && ((*p | 0x20) == 'e' || (*p | 0x20) == 'd')) {
     const char* q = p + 1;
     bool exponentNegative = false;
-    if (q != end && (*q == '+' || *q == '-')) {
+    if (q != end) {
       exponentNegative = *q == '-';
-      ++q;
+      q += static_cast<int>(exponentNegative) | static_cast<int>(*q == '+');
     }
     if (q != end && IsDigit(static_cast<unsigned char>(*q))) {
       const char* const exponentStart = q;
