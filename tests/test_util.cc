@@ -113,6 +113,11 @@ DbcBytes& DbcBytes::Raw(std::string_view bytes) {
   return *this;
 }
 
+std::string ConvertedMessages(const std::string& path) {
+  return "Loading file '" + path + "'.\nCSV file loaded '" + path + "'.\nDBC file created '" +
+         path + ".dbc'.\n";
+}
+
 std::string Printable(std::string_view bytes) {
   std::string text;
   for (const char c : bytes) {

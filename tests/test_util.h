@@ -46,6 +46,10 @@ class DbcBytes {
   std::string bytes_;
 };
 
+// A small valid table, and the three progress lines its conversion prints.
+inline constexpr char kGoodTable[] = "int,string\n1,\"a\"\n";
+std::string ConvertedMessages(const std::string& path);
+
 // Printable form of bytes for failure messages: escapes what is not ASCII.
 std::string Printable(std::string_view bytes);
 

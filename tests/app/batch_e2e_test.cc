@@ -25,12 +25,9 @@ using testing::RunDbcpack;
 using testing::TempDir;
 using testing::WriteFile;
 
-const char kGood[] = "int,string\n1,\"a\"\n";
+constexpr const char* kGood = testing::kGoodTable;
 
-std::string Converted(const std::string& path) {
-  return "Loading file '" + path + "'.\nCSV file loaded '" + path + "'.\nDBC file created '" +
-         path + ".dbc'.\n";
-}
+std::string Converted(const std::string& path) { return testing::ConvertedMessages(path); }
 
 // The banner: an empty line, then three lines; the last names the version.
 void ExpectEndsWithBanner(const std::string& output) {

@@ -123,10 +123,7 @@ std::string Banner() {
   return sink.Text();
 }
 
-std::string Converted(const std::string& path) {
-  return "Loading file '" + path + "'.\nCSV file loaded '" + path + "'.\nDBC file created '" +
-         path + ".dbc'.\n";
-}
+std::string Converted(const std::string& path) { return testing::ConvertedMessages(path); }
 
 // The listing order is the file system's, so each file's messages are
 // looked for as one block, in any order, before the banner that ends the
