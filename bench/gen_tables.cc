@@ -65,14 +65,14 @@ class Rng {
 };
 
 constexpr std::array<std::string_view, 64> kWords = {
-    "sword",  "shield", "potion", "iron",    "golden", "ancient", "dragon",  "scale",
-    "mail",   "leather", "boots", "of",      "the",    "night",   "fire",    "frost",
-    "arcane", "staff",  "bow",    "arrow",   "quiver", "ring",    "amulet",  "cloak",
+    "sword",  "shield",  "potion", "iron",   "golden", "ancient", "dragon",  "scale",
+    "mail",   "leather", "boots",  "of",     "the",    "night",   "fire",    "frost",
+    "arcane", "staff",   "bow",    "arrow",  "quiver", "ring",    "amulet",  "cloak",
     "helm",   "greaves", "bracer", "belt",   "gem",    "ruby",    "emerald", "sapphire",
-    "quest",  "reward", "vendor", "price",   "level",  "rank",    "guild",   "castle",
-    "forest", "cave",   "temple", "harbor",  "north",  "south",   "east",    "west",
-    "a",      "an",     "and",    "with",    "from",   "to",      "is",      "not",
-    "Lord",   "Lady",   "King",   "Queen",   "Storm",  "Shadow",  "Light",   "Stone",
+    "quest",  "reward",  "vendor", "price",  "level",  "rank",    "guild",   "castle",
+    "forest", "cave",    "temple", "harbor", "north",  "south",   "east",    "west",
+    "a",      "an",      "and",    "with",   "from",   "to",      "is",      "not",
+    "Lord",   "Lady",    "King",   "Queen",  "Storm",  "Shadow",  "Light",   "Stone",
 };
 
 // Raw (unescaped) text of words and punctuation, about `target` bytes.
@@ -257,10 +257,14 @@ enum class Type { Int, Float, Byte, String };
 
 constexpr std::string_view Keyword(Type t) {
   switch (t) {
-    case Type::Int: return "int";
-    case Type::Float: return "float";
-    case Type::Byte: return "byte";
-    case Type::String: return "string";
+    case Type::Int:
+      return "int";
+    case Type::Float:
+      return "float";
+    case Type::Byte:
+      return "byte";
+    case Type::String:
+      return "string";
   }
   return "";
 }
@@ -292,8 +296,8 @@ std::vector<Column> MakeColumns(Rng& rng, int ints, int floats, int bytes, int s
   Shuffle(cols, rng);
   if (first_is_id) {
     // Put an int column first and make it the record id, as tables do.
-    auto it = std::find_if(cols.begin(), cols.end(),
-                           [](const Column& c) { return c.type == Type::Int; });
+    auto it =
+        std::find_if(cols.begin(), cols.end(), [](const Column& c) { return c.type == Type::Int; });
     if (it != cols.end()) {
       std::iter_swap(cols.begin(), it);
       cols.front().int_kind = IntKind::Id;
@@ -399,10 +403,18 @@ TableInfo WriteTable(const std::filesystem::path& root, const std::string& rel,
       if (k) b += ',';
       const Column& c = cols[k];
       switch (c.type) {
-        case Type::Int: AppendIntValue(b, rng, c.int_kind, row); break;
-        case Type::Float: AppendFloatValue(b, rng); break;
-        case Type::Byte: AppendByteValue(b, rng); break;
-        case Type::String: emit_string(b, c, row); break;
+        case Type::Int:
+          AppendIntValue(b, rng, c.int_kind, row);
+          break;
+        case Type::Float:
+          AppendFloatValue(b, rng);
+          break;
+        case Type::Byte:
+          AppendByteValue(b, rng);
+          break;
+        case Type::String:
+          emit_string(b, c, row);
+          break;
       }
     }
     b += '\n';
@@ -421,20 +433,20 @@ TableInfo GenWide(const std::filesystem::path& root, std::uint64_t target) {
   // doubled quotes and \n escapes; drawn with a skew so some repeat a lot.
   const StringPool pool = MakePool(rng, 3000, 3, 60, true);
   std::uint64_t serial = 0;
-  return WriteTable(root, "wide.csv", cols, target, rng,
-                    [&](std::string& b, const Column& c, std::uint64_t) {
-                      const std::uint64_t p = rng.Below(1000);
-                      if (p < 40) {  // empty, both ways of writing it
-                        if (p < 20) b += "\"\"";
-                      } else if (p < 70) {  // unique
-                        b += Quote(MakeNoise(rng, static_cast<std::size_t>(rng.Range(12, 40)), ++serial));
-                      } else {
-                        // Each column favours its own part of the pool.
-                        const std::uint64_t i = rng.Skewed(pool.values.size());
-                        b += pool.values[(i + static_cast<std::uint64_t>(c.string_pool) * 197) %
-                                         pool.values.size()];
-                      }
-                    });
+  return WriteTable(
+      root, "wide.csv", cols, target, rng, [&](std::string& b, const Column& c, std::uint64_t) {
+        const std::uint64_t p = rng.Below(1000);
+        if (p < 40) {  // empty, both ways of writing it
+          if (p < 20) b += "\"\"";
+        } else if (p < 70) {  // unique
+          b += Quote(MakeNoise(rng, static_cast<std::size_t>(rng.Range(12, 40)), ++serial));
+        } else {
+          // Each column favours its own part of the pool.
+          const std::uint64_t i = rng.Skewed(pool.values.size());
+          b += pool.values[(i + static_cast<std::uint64_t>(c.string_pool) * 197) %
+                           pool.values.size()];
+        }
+      });
 }
 
 TableInfo GenNumeric(const std::filesystem::path& root, std::uint64_t target) {
@@ -446,14 +458,10 @@ TableInfo GenNumeric(const std::filesystem::path& root, std::uint64_t target) {
 
 TableInfo GenStrings(const std::filesystem::path& root, std::uint64_t target) {
   Rng rng(kSeed ^ 0x33);
-  std::vector<Column> cols = {{Type::Int, IntKind::Id, 0},
-                              {Type::String, IntKind::Mixed, 0},
-                              {Type::String, IntKind::Mixed, 1},
-                              {Type::Int, IntKind::Enum, 0},
-                              {Type::String, IntKind::Mixed, 2},
-                              {Type::String, IntKind::Mixed, 3},
-                              {Type::Int, IntKind::Mixed, 0},
-                              {Type::String, IntKind::Mixed, 4}};
+  std::vector<Column> cols = {{Type::Int, IntKind::Id, 0},       {Type::String, IntKind::Mixed, 0},
+                              {Type::String, IntKind::Mixed, 1}, {Type::Int, IntKind::Enum, 0},
+                              {Type::String, IntKind::Mixed, 2}, {Type::String, IntKind::Mixed, 3},
+                              {Type::Int, IntKind::Mixed, 0},    {Type::String, IntKind::Mixed, 4}};
   // Long repeated values (descriptions, quest texts) and long unique ones.
   const StringPool pool = MakePool(rng, 2000, 50, 400, true);
   std::uint64_t serial = 0;
@@ -497,18 +505,19 @@ std::vector<TableInfo> GenSmall(const std::filesystem::path& root, std::uint64_t
       Rng rng(kSeed ^ (0x5500000000ULL + t));
       const int n = static_cast<int>(rng.Range(3, 24));
       const int strings = static_cast<int>(rng.Below(static_cast<std::uint64_t>(n) / 3 + 1));
-      const int floats = static_cast<int>(rng.Below(static_cast<std::uint64_t>(n - strings) / 2 + 1));
+      const int floats =
+          static_cast<int>(rng.Below(static_cast<std::uint64_t>(n - strings) / 2 + 1));
       const int bytes = static_cast<int>(rng.Below(3));
       const int ints = std::max(1, n - strings - floats - bytes);
       const auto cols = MakeColumns(rng, ints, floats, bytes, strings, true);
       std::string rel = dir + "/t";
       AppendPadded(rel, t, 4);
       rel += ".csv";
-      infos.push_back(WriteTable(root, rel, cols, 8000, rng,
-                                 [&](std::string& b, const Column&, std::uint64_t) {
-                                   if (rng.Chance(50)) return;
-                                   b += pool.values[rng.Skewed(pool.values.size())];
-                                 }));
+      infos.push_back(
+          WriteTable(root, rel, cols, 8000, rng, [&](std::string& b, const Column&, std::uint64_t) {
+            if (rng.Chance(50)) return;
+            b += pool.values[rng.Skewed(pool.values.size())];
+          }));
     }
   }
   return infos;
@@ -599,7 +608,7 @@ int main(int argc, char** argv) {
   std::uint64_t small_bytes = 0;
   for (std::size_t i = 3; i < infos.size(); ++i) small_bytes += infos[i].bytes;
   std::printf("%-12s %12llu bytes in %llu tables, %llu folders\n", "small/",
-              static_cast<unsigned long long>(small_bytes),
-              static_cast<unsigned long long>(tables), static_cast<unsigned long long>(folders));
+              static_cast<unsigned long long>(small_bytes), static_cast<unsigned long long>(tables),
+              static_cast<unsigned long long>(folders));
   return 0;
 }
