@@ -129,6 +129,9 @@ TEST(FaultInjectionTest, UnreadableFileIsReportedAndSkipped) {
   WriteFile(dir / "open.csv", kGood);
   if (root) fs::permissions(dir.Path(), fs::perms::all);
   const auto run = RunDbcpack(dir.Path(), 20, {.userId = root ? 65534 : -1});
+  if (root && run.exitStatus == 127 && run.output.empty()) {
+    GTEST_SKIP() << "the unprivileged user cannot reach " << testing::DbcpackBinary();
+  }
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_TRUE(Contains(run.output, "ERROR: Can't open file './locked.csv'.\n")) << run.output;
   EXPECT_FALSE(Contains(run.output, "Loading file './locked.csv'"));

@@ -2,6 +2,7 @@
 #include "app/run_dbcpack.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -39,6 +40,10 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, const Run
       if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
       limit.rlim_cur = static_cast<rlim_t>(limits.openFiles);
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
+    }
+    if (limits.userId >= 0) {
+      const auto id = static_cast<uid_t>(limits.userId);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) ::_exit(127);
     }
     ::execl(DBCPACK_BINARY, "dbcpack", static_cast<char*>(nullptr));
     ::_exit(127);

@@ -17,13 +17,16 @@ struct RunResult {
 // Path of the dbcpack binary under test.
 const char* DbcpackBinary();
 
-// Resource limits for the child; 0 leaves a limit as it is.
+// Resource limits and identity for the child; 0 leaves a limit as it is.
 struct RunLimits {
   // RLIMIT_FSIZE in bytes: a write past it fails (or raises SIGXFSZ, unless
   // the program ignores it).
   long long fileSize = 0;
   // The soft RLIMIT_NOFILE; the hard limit stays, so the program may raise it.
   long long openFiles = 0;
+  // When not negative, the child drops to this user and group id (as root
+  // only), so that permissions apply to it.
+  int userId = -1;
 };
 
 RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60,
