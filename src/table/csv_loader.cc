@@ -84,13 +84,14 @@ bool DbcTable::LoadCsv(const std::string& path, MessageSink& sink) {
     return false;
   }
   sink.Print("Loading file '%s'.\n", fileName.c_str());
-  if (!ParseCsv(content.View(), sink)) return false;
+  const bool parsed = ParseCsv(content.View(), sink);
   // A file cut short by another program while it was read is a failed
-  // read, not a table.
+  // read, not a table; any error found in what was left is not the file's.
   if (!content.Intact()) {
     sink.Print("ERROR: Can't open file '%s'.\n", fileName.c_str());
     return false;
   }
+  if (!parsed) return false;
   sink.Print("CSV file loaded '%s'.\n", fileName.c_str());
   return true;
 }
