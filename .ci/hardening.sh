@@ -13,17 +13,8 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-packages=(cmake ninja-build g++ clang clang-tidy cppcheck valgrind libclang-rt-14-dev util-linux)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  echo "== installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" || exit 1
-fi
+source .ci/install-missing.sh
+install_missing cmake ninja-build g++ clang clang-tidy cppcheck valgrind libclang-rt-14-dev util-linux || exit 1
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/dbcpack-hardening-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT

@@ -6,18 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build googletest g++-mingw-w64-x86-64 wine64)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  echo "== installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+source .ci/install-missing.sh
+install_missing cmake ninja-build googletest g++-mingw-w64-x86-64 wine64
 
 # Wine's server outlives the programs it ran by a few seconds; it must not
 # outlive this script.

@@ -79,14 +79,21 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
 // is just behind the optional sign; returns where the number stopped.
 const char* ParseDoubleSlow(const char* p, const char* end, bool negative, double& result);
 
-inline const char* ParseIntPrefix(const char* p, const char* const end, std::int32_t& result) {
+// Skips leading white space and an optional sign, as strtol and strtod do.
+// The sign is taken without a branch: it is as likely one way as the other.
+inline const char* SkipSpaceAndSign(const char* p, const char* const end, bool& negative) {
   while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
-  // The sign without a branch: it is as likely one way as the other.
-  bool negative = false;
+  negative = false;
   if (p != end) {
     negative = *p == '-';
     p += static_cast<int>(negative) | static_cast<int>(*p == '+');
   }
+  return p;
+}
+
+inline const char* ParseIntPrefix(const char* p, const char* const end, std::int32_t& result) {
+  bool negative;
+  p = SkipSpaceAndSign(p, end, negative);
   const char* const digits = p;
   std::uint64_t value = 0;
   p = AccumulateDigits(p, end, value);
@@ -123,13 +130,8 @@ inline const char* ParseSlow(const char* p, const char* end, bool negative, floa
 template <typename Number>
 [[gnu::always_inline]] inline const char* ParseDecimalPrefix(const char* p, const char* const end,
                                                              Number& result) {
-  while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
-  // The sign without a branch: it is as likely one way as the other.
-  bool negative = false;
-  if (p != end) {
-    negative = *p == '-';
-    p += static_cast<int>(negative) | static_cast<int>(*p == '+');
-  }
+  bool negative;
+  p = SkipSpaceAndSign(p, end, negative);
   // Fast path for the common short decimal: at most 19 digits in all, so
   // the mantissa is exact in 64 bits, and a small power-of-ten scale.
   const char* const start = p;
