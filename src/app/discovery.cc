@@ -13,7 +13,8 @@ std::vector<std::string> csvFiles;
 
 namespace {
 
-void Walk(const std::string& dir, std::vector<platform::DirectoryId>& walkPath) {
+void Walk(const std::string& dir, std::string_view extension, std::vector<std::string>& found,
+          std::vector<platform::DirectoryId>& walkPath) {
   platform::DirectoryListing listing;
   if (!listing.Open(dir)) return;  // not a directory, or unreadable: skipped silently
   for (const platform::DirectoryId& id : walkPath) {
@@ -31,11 +32,11 @@ void Walk(const std::string& dir, std::vector<platform::DirectoryId>& walkPath) 
       // directory name counts too. Every path starts with ".", so there is
       // always one.
       const std::size_t dot = path.rfind('.');
-      if (dot != std::string::npos && path.compare(dot, std::string::npos, ".csv") == 0) {
-        csvFiles.push_back(path);
+      if (dot != std::string::npos && path.compare(dot, std::string::npos, extension) == 0) {
+        found.push_back(path);
       }
     } else {
-      Walk(path, walkPath);
+      Walk(path, extension, found, walkPath);
     }
   }
   walkPath.pop_back();
@@ -43,9 +44,12 @@ void Walk(const std::string& dir, std::vector<platform::DirectoryId>& walkPath) 
 
 }  // namespace
 
-void CollectCsvFiles(const std::string& dir) {
+void CollectFiles(const std::string& dir, std::string_view extension,
+                  std::vector<std::string>& found) {
   std::vector<platform::DirectoryId> walkPath;
-  Walk(dir, walkPath);
+  Walk(dir, extension, found, walkPath);
 }
+
+void CollectCsvFiles(const std::string& dir) { CollectFiles(dir, ".csv", csvFiles); }
 
 }  // namespace dbcpack

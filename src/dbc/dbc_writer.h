@@ -1,6 +1,4 @@
-// Writes a loaded table as a DBC file: a 20-byte little-endian header
-// ("WDBC", record count, field count, record size, string block size), the
-// records packed back to back, then the string block.
+// Writes a loaded table as a DBC file beside its CSV source.
 #pragma once
 
 #include <string>
@@ -13,7 +11,9 @@ namespace dbcpack {
 // Writes `table` to `csvPath` + ".dbc" and prints "DBC file created". The
 // file is built beside the output and moved over it only when complete, so
 // a failure prints an error naming the CSV path and leaves any earlier
-// output untouched. Returns whether the file was created.
+// output untouched. An output that already holds exactly these bytes (a
+// regular file, not a link) is left as it is, only made to look freshly
+// written. Returns whether the file was created.
 // REQUIRES: table was loaded successfully.
 bool WriteDbc(const DbcTable& table, const std::string& csvPath, MessageSink& sink);
 

@@ -6,9 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dbcpack::platform {
 
@@ -86,10 +87,41 @@ class DirectoryListing {
   std::string name_;
 };
 
+// What a path names, following symbolic links: missing (or unreachable), a
+// regular file, a directory, or something else (a device, FIFO or socket).
+enum class PathKind { Missing, File, Directory, Other };
+PathKind KindOf(const std::string& path);
+
+// Whether anything at all stands at `path`, a dangling link included.
+bool Exists(const std::string& path);
+
+// When `path` is a regular file (not a link, not anything else) holding
+// exactly the concatenation of `pieces`, sets its modification time to now
+// and returns true, leaving its contents alone. False in every other case,
+// and whenever the file could not be compared or touched.
+bool RefreshIfIdentical(const std::string& path, std::span<const std::string_view> pieces);
+
+// Memory for the big buffers of a table (records, string block, hash
+// tables), zero-filled. Where the system offers it, large blocks are backed
+// by huge pages: a buffer of hundreds of megabytes then costs a few hundred
+// page faults instead of tens of thousands. Returns null when out of memory.
+void* AllocateLarge(std::size_t size);
+void FreeLarge(void* memory, std::size_t size);
+
 // A new file written beside its final name and moved over it only once
 // every byte has reached the file, so that a failure never leaves a
 // half-written output and never harms what stood there before. A symbolic
 // link at the final name is replaced, not written through.
+//
+// What is guaranteed: a run that fails or is interrupted (a write error, a
+// full disk, a signal, the process killed) leaves the earlier output as it
+// was, or the complete new one, and no temporary file but after a kill. A
+// power loss or system crash is another matter: on POSIX the new file is
+// not flushed to the disk before the rename (that would cost a disk wait per
+// table), so what survives then is up to the file system: ext4 in its
+// default mode writes the data of a file renamed over another before the
+// rename itself, others may keep an empty or partial new file. On Windows
+// the file is flushed before it is moved.
 class ReplacementFile {
  public:
   ReplacementFile() = default;
@@ -105,6 +137,10 @@ class ReplacementFile {
   bool Close();
   // Moves the closed temporary file over the final name.
   bool Commit();
+  // Moves the closed temporary file to the final name only if nothing
+  // stands there, atomically where the file system allows it. Sets
+  // `existed` when that is why it failed.
+  bool CommitWithoutReplacing(bool& existed);
 
  private:
   void Discard();
@@ -114,11 +150,31 @@ class ReplacementFile {
   std::string tempPath_;
 };
 
+enum class WriteResult { Written, CannotCreate, CannotWrite, Exists };
+
+// Writes the concatenation of `pieces` as the file `path` through a
+// ReplacementFile: CannotCreate when the temporary file cannot be made or
+// moved into place, CannotWrite when a byte of it may be lost, Exists when
+// `replace` is false and something stands at `path`. Nothing at `path`
+// changes unless the result is Written.
+WriteResult WriteFileAtomically(const std::string& path, std::span<const std::string_view> pieces,
+                                bool replace);
+
 // Waits for one key press on the terminal itself, never on standard input,
 // without echo and without Enter; consumes the whole sequence an arrow or
 // function key sends and restores the terminal on every path. Returns at
 // once when the process has no terminal.
 void WaitForKey();
+
+// True when the process has a console window of its own, opened for it
+// alone (a program started by double-clicking it or dropping files on it on
+// Windows): the only case in which it should wait for a key at the end so
+// that its messages can be read. Never true on POSIX.
+bool HasOwnConsoleWindow();
+
+// The program's arguments as UTF-8 byte strings, argv[0] left out. On
+// Windows they are read in UTF-16 from the system, whatever the code page.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Process-wide setup done once at start (for example, turning a file size
 // limit into a write error rather than a killing signal).

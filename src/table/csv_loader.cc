@@ -1,12 +1,14 @@
 // Loading one CSV table: the header of column types, then one record per
 // line. The file is read whole into one buffer; lines and fields are views
-// into it, and values go straight into the table's per-record arrays.
+// into it, and every value is encoded straight into its place in the
+// table's records, as the DBC file will hold it.
 #include <cstring>
 #include <limits>
 #include <vector>
 
 #include "platform/platform.h"
 #include "table/dbc_table.h"
+#include "table/encoding.h"
 #include "table/field_reader.h"
 #include "table/field_type.h"
 #include "table/number_parse.h"
@@ -19,12 +21,46 @@ namespace {
 constexpr std::int64_t kMaxInt32 = std::numeric_limits<std::int32_t>::max();
 constexpr char kEndOfFile = 26;  // Ctrl-Z: ends a text file
 
-// Where one column's values live: its type and its position among the keys
-// of the array that holds it.
+// One column of the records: its type and the byte offset of its value in
+// a record.
 struct Column {
   FieldType type;
-  std::size_t slot;
+  std::size_t offset;
 };
+
+// What the record loop works with: the columns, the string deduplication,
+// and a scratch buffer for string values that need unescaping.
+struct RecordParser {
+  DbcTable& table;
+  MessageSink& sink;
+  std::vector<Column> columns;
+  StringPool pool;
+  std::string scratch;
+};
+
+// Messages passed on only while the file's bytes are still the file's: once
+// a mapped file was cut short under the reader, what the parser would say of
+// the zero-filled rest is not about the file, and only the failed read is.
+class IntactOnlySink final : public MessageSink {
+ public:
+  IntactOnlySink(const platform::FileContents& contents, MessageSink& out)
+      : contents_(contents), out_(out) {}
+  void Write(std::string_view text) override {
+    if (contents_.Intact()) out_.Write(text);
+  }
+
+ private:
+  const platform::FileContents& contents_;
+  MessageSink& out_;
+};
+
+// The text before the first byte 26, which ends a text file.
+std::string_view CutAtEndOfFile(std::string_view content) {
+  const void* eof = std::memchr(content.data(), kEndOfFile, content.size());
+  if (eof == nullptr) return content;
+  return content.substr(0,
+                        static_cast<std::size_t>(static_cast<const char*>(eof) - content.data()));
+}
 
 // Cuts the next line off `text`. A carriage return right before the line
 // feed is not part of the line; any other carriage return is.
@@ -74,6 +110,164 @@ std::size_t CountLines(std::string_view text) {
   return lines;
 }
 
+// Reads the header line into the column types, with the header's messages.
+bool ParseHeader(DbcTable& table, std::string_view header, std::vector<FieldType>& types,
+                 MessageSink& sink) {
+  const char* const name = table.fileName.c_str();
+  if (header.size() < 3) {
+    sink.Print("ERROR: '%s': First line must contain field types (int,float,byte,string).\n", name);
+    return false;
+  }
+  TypeListError error;
+  if (!ParseTypeList(header, types, error)) {
+    if (error.kind == TypeListError::Kind::EmptyName) {
+      sink.Print("ERROR: '%s': Name of field '%i' is empty.\n", name, error.position);
+    } else if (error.kind == TypeListError::Kind::UnknownType) {
+      const std::string entry(error.entry);
+      sink.Print("ERROR: '%s': Unknown field type '%s'.\n", name, entry.c_str());
+    } else {
+      sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
+    }
+    return false;
+  }
+  table.fieldCount = static_cast<std::int32_t>(types.size());
+  table.recordSize = static_cast<std::int32_t>(RecordSizeOf(types));
+  if (static_cast<std::size_t>(table.fieldCount) != types.size()) {
+    sink.Print("ERROR: '%s': WTF This should never happen.\n", name);
+    return false;
+  }
+  return true;
+}
+
+// How many records to make room for. Every field but the last takes at
+// least one byte of its line, so a line shorter than fieldCount - 1 bytes
+// cannot load. When the data is too short for every line to be that long,
+// the load fails at the first such line or before it, and room is needed
+// only up to there: room for every line would let a small malformed file
+// (many columns, many empty lines) ask for more memory than there is.
+std::size_t RecordsToAllocate(std::string_view data, std::size_t lines, std::size_t fields) {
+  const std::size_t minimum = fields - 1;
+  if (minimum == 0 || lines <= data.size() / minimum) return lines;
+  std::size_t reachable = 0;
+  while (reachable < lines && NextLine(data).size() >= minimum) ++reachable;
+  return reachable < lines ? reachable + 1 : reachable;
+}
+
+// Counts the records and allocates the table's storage for them.
+bool PlanRecords(DbcTable& table, std::string_view data, const std::vector<FieldType>& types,
+                 std::vector<Column>& columns, MessageSink& sink) {
+  const char* const name = table.fileName.c_str();
+  const std::size_t lines = CountLines(data);
+  // The last record is reported as line lines + 1, which must fit too.
+  if (lines > static_cast<std::size_t>(kMaxInt32 - 1)) {
+    sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
+    return false;
+  }
+  table.recordCount = static_cast<std::int32_t>(lines);
+  if (table.recordCount == 0) {
+    sink.Print("ERROR: '%s': No records found.\n", name);
+    return false;
+  }
+  const std::vector<std::size_t> offsets =
+      table.AllocateRecords(types, RecordsToAllocate(data, lines, types.size()));
+  columns.clear();
+  for (std::size_t k = 0; k < types.size(); ++k) columns.push_back(Column{types[k], offsets[k]});
+  return true;
+}
+
+// One String field, its offset stored at `into`.
+bool ParseStringField(RecordParser& parser, std::string_view& line, bool last, char* into) {
+  DbcTable& table = parser.table;
+  if (line.empty() && !last) {
+    parser.sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n",
+                      table.fileName.c_str(), table.fieldCount, table.fieldIndex + 1,
+                      table.lineNumber);
+    return false;
+  }
+  std::string_view text;
+  if (!ReadQuotedField(table, line, parser.scratch, text, parser.sink)) return false;
+  std::int64_t offset = 0;
+  if (!text.empty()) {
+    offset = parser.pool.Intern(text);
+    if (offset < 0) {
+      parser.sink.Print("ERROR: '%s': Table too large for a DBC file.\n", table.fileName.c_str());
+      return false;
+    }
+  }
+  PutFixed32(into, static_cast<std::uint32_t>(offset));
+  return true;
+}
+
+// One Int, Float or Byte field, encoded at `into`. The number is converted
+// straight from the line: the conversion stops before the comma that ends
+// the field, and the rest of the field up to that comma is ignored, as it
+// would be in the token.
+bool ParseNumberField(RecordParser& parser, std::string_view& line, FieldType type, char* into) {
+  DbcTable& table = parser.table;
+  if (line.empty()) {
+    parser.sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n",
+                      table.fileName.c_str(), table.fieldCount, table.fieldIndex, table.lineNumber);
+    return false;
+  }
+  const char* const first = line.data();
+  const char* const last = first + line.size();
+  if (*first == ',') {
+    parser.sink.Print("ERROR: '%s': Empty int/float/byte field '%i' at line '%i'.\n",
+                      table.fileName.c_str(), table.fieldIndex + 1, table.lineNumber);
+    return false;
+  }
+  const char* stop;
+  if (type == FieldType::Float) {
+    float value;
+    stop = ParseFloatPrefix(first, last, value);
+    PutFloat(into, value);
+  } else {
+    std::int32_t value;
+    stop = ParseIntPrefix(first, last, value);
+    if (type == FieldType::Byte) {
+      *into = static_cast<char>(static_cast<std::uint32_t>(value) & 0xFF);
+    } else {
+      PutInt32(into, value);
+    }
+  }
+  SkipPastComma(line, stop);
+  return true;
+}
+
+// One record, from its line into `record`, with every message of a line.
+bool ParseRecord(RecordParser& parser, std::string_view line, char* record) {
+  DbcTable& table = parser.table;
+  ++table.lineNumber;
+  table.fieldIndex = 0;
+  const std::size_t count = parser.columns.size();
+  for (std::size_t k = 0;; ++k) {
+    const Column& column = parser.columns[k];
+    const bool last = k + 1 == count;
+    const bool ok = column.type == FieldType::String
+                        ? ParseStringField(parser, line, last, record + column.offset)
+                        : ParseNumberField(parser, line, column.type, record + column.offset);
+    if (!ok) return false;
+    if (last) break;
+    ++table.fieldIndex;
+  }
+  if (!line.empty()) {
+    parser.sink.Print(
+        "WARNING: '%s': Contains more fields than expected at line '%i'. (ignoring).\n",
+        table.fileName.c_str(), table.lineNumber);
+  }
+  return true;
+}
+
+bool ParseRecords(RecordParser& parser, std::string_view data) {
+  DbcTable& table = parser.table;
+  const auto size = static_cast<std::size_t>(table.recordSize);
+  const auto count = static_cast<std::size_t>(table.recordCount);
+  for (std::size_t r = 0; r < count; ++r) {
+    if (!ParseRecord(parser, NextLine(data), table.records.Data() + r * size)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool DbcTable::LoadCsv(const std::string& path, MessageSink& sink) {
@@ -84,9 +278,10 @@ bool DbcTable::LoadCsv(const std::string& path, MessageSink& sink) {
     return false;
   }
   sink.Print("Loading file '%s'.\n", fileName.c_str());
-  const bool parsed = ParseCsv(content.View(), sink);
+  IntactOnlySink parseSink(content, sink);
+  const bool parsed = ParseCsv(content.View(), parseSink);
   // A file cut short by another program while it was read is a failed
-  // read, not a table; any error found in what was left is not the file's.
+  // read, not a table.
   if (!content.Intact()) {
     sink.Print("ERROR: Can't open file '%s'.\n", fileName.c_str());
     return false;
@@ -103,181 +298,23 @@ bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
 }
 
 bool DbcTable::ParseCsv(std::string_view content, MessageSink& sink) {
-  const char* name = fileName.c_str();
-  if (const void* eof = std::memchr(content.data(), kEndOfFile, content.size())) {
-    content =
-        content.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - content.data()));
-  }
-
-  std::string_view rest = content;
-  std::string_view header = NextLine(rest);
-  if (header.size() < 3) {
-    sink.Print("ERROR: '%s': First line must contain field types (int,float,byte,string).\n", name);
-    return false;
-  }
-
-  std::vector<FieldType> fieldTypes;
-  std::int64_t size = 0;
-  std::string_view token;
-  while (NextToken(header, token)) {
-    FieldType type;
-    int width = 4;
-    if (token == "string") {
-      type = FieldType::String;
-    } else if (token == "float") {
-      type = FieldType::Float;
-    } else if (token == "byte") {
-      type = FieldType::Byte;
-      width = 1;
-    } else if (token == "int") {
-      type = FieldType::Int;
-    } else {
-      if (token.empty()) {
-        sink.Print("ERROR: '%s': Name of field '%i' is empty.\n", name, fieldCount + 1);
-      } else {
-        const std::string entry(token);
-        sink.Print("ERROR: '%s': Unknown field type '%s'.\n", name, entry.c_str());
-      }
-      return false;
-    }
-    if (size + width > kMaxInt32) {
-      sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
-      return false;
-    }
-    size += width;
-    recordSize = static_cast<std::int32_t>(size);
-    fieldTypes.push_back(type);
-    ++fieldCount;
-  }
-  if (static_cast<std::size_t>(fieldCount) != fieldTypes.size()) {
-    sink.Print("ERROR: '%s': WTF This should never happen.\n", name);
-    return false;
-  }
-
-  const std::size_t lines = CountLines(rest);
-  // The last record is reported as line lines + 1, which must fit too.
-  if (lines > static_cast<std::size_t>(kMaxInt32 - 1)) {
-    sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
-    return false;
-  }
-  recordCount = static_cast<std::int32_t>(lines);
-  if (recordCount == 0) {
-    sink.Print("ERROR: '%s': No records found.\n", name);
-    return false;
-  }
-
-  std::vector<std::int32_t> intKeys, floatKeys, byteKeys;
+  std::string_view data = CutAtEndOfFile(content);
+  std::vector<FieldType> types;
+  if (!ParseHeader(*this, NextLine(data), types, sink)) return false;
   std::vector<Column> columns;
-  columns.reserve(fieldTypes.size());
-  bool hasStrings = false;
-  for (std::size_t k = 0; k < fieldTypes.size(); ++k) {
-    const FieldType type = fieldTypes[k];
-    std::vector<std::int32_t>& keys = type == FieldType::Float  ? floatKeys
-                                      : type == FieldType::Byte ? byteKeys
-                                                                : intKeys;
-    columns.push_back(Column{type, keys.size()});
-    keys.push_back(static_cast<std::int32_t>(k));
-    hasStrings = hasStrings || type == FieldType::String;
-  }
-  // Every field but the last takes at least one byte of its line, so a line
-  // shorter than fieldCount - 1 bytes cannot load. When the data is too
-  // short for every line to be that long, the load fails at the first such
-  // line or before it, and values are needed only up to there: allocating
-  // for every line would let a small malformed file (many columns, many
-  // empty lines) ask for more memory than there is.
-  std::size_t allocated = lines;
-  const std::size_t minimum = fieldTypes.size() - 1;
-  if (minimum > 0 && lines > rest.size() / minimum) {
-    std::string_view scan = rest;
-    allocated = 0;
-    while (allocated < lines && NextLine(scan).size() >= minimum) ++allocated;
-    if (allocated < lines) ++allocated;
-  }
-  intValues.Allocate(allocated, std::move(intKeys));
-  floatValues.Allocate(allocated, std::move(floatKeys));
-  byteValues.Allocate(allocated, std::move(byteKeys));
+  if (!PlanRecords(*this, data, types, columns, sink)) return false;
 
   // The block can never outgrow the text it comes from; reserving that much
   // address space up front avoids copying the block as it grows, and pages
   // never written are never touched.
-  if (hasStrings) stringBlock.reserve(content.size() + 1);
-  StringPool pool(stringBlock);
-  std::string scratch;  // unescaped string values, reused
-
-  const Column* const firstColumn = columns.data();
-  const Column* const lastColumn = firstColumn + columns.size() - 1;
-  for (std::size_t r = 0; r < lines; ++r) {
-    std::string_view line = NextLine(rest);
-    ++lineNumber;
-    fieldIndex = 0;
-    std::int32_t* const ints = intValues.Record(r);
-    float* const floats = floatValues.Record(r);
-    std::uint8_t* const bytes = byteValues.Record(r);
-
-    for (const Column* column = firstColumn;; ++column) {
-      if (column->type == FieldType::String) {
-        if (line.empty() && column != lastColumn) {
-          sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n", name, fieldCount,
-                     fieldIndex + 1, lineNumber);
-          return false;
-        }
-        std::string_view text;
-        if (!ReadQuotedField(*this, line, scratch, text, sink)) return false;
-        std::int64_t offset = 0;
-        if (!text.empty()) {
-          offset = pool.Intern(text);
-          if (offset < 0) {
-            sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
-            return false;
-          }
-        }
-        ints[column->slot] = static_cast<std::int32_t>(offset);
-      } else {
-        if (line.empty()) {
-          sink.Print("ERROR: '%s': Expected '%i' fields not '%i' at line '%i'.\n", name, fieldCount,
-                     fieldIndex, lineNumber);
-          return false;
-        }
-        // The number is converted straight from the line: the conversion
-        // stops before the comma that ends the field, and the rest of the
-        // field up to that comma is ignored, as it would be in the token.
-        const char* const first = line.data();
-        const char* const last = first + line.size();
-        if (*first == ',') {
-          sink.Print("ERROR: '%s': Empty int/float/byte field '%i' at line '%i'.\n", name,
-                     fieldIndex + 1, lineNumber);
-          return false;
-        }
-        const char* stop;
-        switch (column->type) {
-          case FieldType::Float: {
-            stop = ParseFloatPrefix(first, last, floats[column->slot]);
-            break;
-          }
-          case FieldType::Byte: {
-            std::int32_t number;
-            stop = ParseIntPrefix(first, last, number);
-            bytes[column->slot] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(number));
-            break;
-          }
-          default:
-            stop = ParseIntPrefix(first, last, ints[column->slot]);
-            break;
-        }
-        SkipPastComma(line, stop);
-      }
-      if (column == lastColumn) {
-        if (!line.empty()) {
-          sink.Print(
-              "WARNING: '%s': Contains more fields than expected at line '%i'. (ignoring).\n", name,
-              lineNumber);
-        }
-        break;
-      }
-      ++fieldIndex;
+  for (const Column& column : columns) {
+    if (column.type == FieldType::String) {
+      stringBlock.reserve(data.size() + 1);
+      break;
     }
   }
-
+  RecordParser parser{*this, sink, std::move(columns), StringPool(stringBlock), std::string()};
+  if (!ParseRecords(parser, data)) return false;
   stringBlockSize = static_cast<std::int32_t>(stringBlock.size());
   return true;
 }

@@ -2,72 +2,42 @@
 // the loader fills it, the writer reads it, and it serves one file only.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/large_memory.h"
+#include "table/field_type.h"
 #include "table/message_sink.h"
+#include "table/table_image.h"
 
 namespace dbcpack {
 
-// For every record, a map from zero-based field index to value. All records
-// of a loaded table hold the same keys, so the keys are kept once, sorted,
-// and each record keeps only its values, side by side: no node and no key
-// is stored per value.
+// The values of one kind (ints and string offsets, floats, or bytes) of
+// every record: a map from zero-based field index to value per record. All
+// records hold the same keys, so the keys are kept once, and the values are
+// read from the table's records, where the loader encoded each of them in
+// its place: no value is stored twice.
 template <typename T>
 class RecordValues {
  public:
-  bool Allocated() const { return allocated_; }
-
-  // Every one of `recordCount` records holds every key in `sortedKeys`; the
-  // values are undefined until set. `sortedKeys` must be ascending.
-  void Allocate(std::size_t recordCount, std::vector<std::int32_t> sortedKeys) {
-    keys_ = std::move(sortedKeys);
-    recordCount_ = recordCount;
-    values_ = std::make_unique_for_overwrite<T[]>(recordCount * keys_.size() + kPadding);
-    allocated_ = true;
-  }
-
-  void Release() {
-    values_.reset();
-    keys_.clear();
-    keys_.shrink_to_fit();
-    recordCount_ = 0;
-    allocated_ = false;
-  }
-
+  bool Allocated() const { return image_ != nullptr; }
   const std::vector<std::int32_t>& Keys() const { return keys_; }
 
-  // Position of `key` among the keys, or -1 when no record holds it.
-  std::ptrdiff_t SlotOf(std::int32_t key) const {
-    const auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
-    return it != keys_.end() && *it == key ? it - keys_.begin() : -1;
-  }
-
-  // The values of one record, one per key in key order.
-  T* Record(std::size_t record) { return values_.get() + record * keys_.size(); }
-  const T* Record(std::size_t record) const { return values_.get() + record * keys_.size(); }
-
-  // Map look-up: the value of `key` in `record`, or null when absent.
-  const T* Find(std::size_t record, std::int32_t key) const {
-    if (!allocated_ || record >= recordCount_) return nullptr;
-    const std::ptrdiff_t slot = SlotOf(key);
-    return slot < 0 ? nullptr : Record(record) + slot;
-  }
+  // Map look-up: the value of `key` in `record`, or nothing when absent.
+  std::optional<T> Find(std::size_t record, std::int32_t key) const;
 
  private:
-  // Spare values after the last record, so that a reader may load four
-  // bytes at any value's address.
-  static constexpr std::size_t kPadding = 4;
+  friend struct DbcTable;
 
-  std::vector<std::int32_t> keys_;
-  std::unique_ptr<T[]> values_;
+  std::vector<std::int32_t> keys_;    // ascending
+  std::vector<std::size_t> offsets_;  // where each key's value lies in a record
+  const char* image_ = nullptr;       // the table's records
+  std::size_t recordSize_ = 0;
   std::size_t recordCount_ = 0;
-  bool allocated_ = false;
 };
 
 struct DbcTable {
@@ -78,13 +48,21 @@ struct DbcTable {
   // successful load.
   std::int32_t stringBlockSize = 1;
   // Every string value followed by a NUL; offset 0 is the empty string.
-  std::string stringBlock = std::string(1, '\0');
+  platform::LargeString stringBlock = platform::LargeString(1, '\0');
   RecordValues<std::int32_t> intValues;  // Int and String fields
   RecordValues<float> floatValues;
   RecordValues<std::uint8_t> byteValues;
   std::string fileName;
   std::int32_t lineNumber = 1;  // line being read, the header is line 1
   std::int32_t fieldIndex = 0;  // zero-based field within that line
+
+  // The records exactly as the DBC file holds them, recordSize bytes each,
+  // every value little-endian at its field's offset: the loader encodes each
+  // value straight into its place, so writing the file copies them once.
+  // A few spare bytes follow the last record, so that a four-byte store may
+  // be made at the place of any field, a one-byte field too.
+  platform::LargeBuffer records;
+  static constexpr std::size_t kRecordPadding = 4;
 
   // Reads the CSV file at `path` and fills the table, printing progress and
   // any error to `sink`. Returns false after an error message.
@@ -98,6 +76,17 @@ struct DbcTable {
   // Parses `content` into the table, printing every message of a load but
   // the final "CSV file loaded".
   bool ParseCsv(std::string_view content, MessageSink& sink);
+
+  // Sets fieldCount and recordSize from `types`, allocates room for
+  // `allocatedRecords` zero-filled records and the three value maps
+  // over them. Returns the byte offset of each field in a record.
+  // REQUIRES: the record size of `types` fits in 32 bits.
+  std::vector<std::size_t> AllocateRecords(const std::vector<FieldType>& types,
+                                           std::size_t allocatedRecords);
+
+  // The loaded table as a DBC file lays it out.
+  // REQUIRES: a successful load (or records allocated for recordCount).
+  TableImage Image() const;
 
   // Frees everything and resets the counters; stringBlockSize becomes 0.
   // A released table is not used again.

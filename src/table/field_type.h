@@ -1,8 +1,11 @@
-// The column types a CSV header can declare. The values are fixed (there is
-// no 3) and never leave memory.
+// The column types a CSV header can declare, and the reading of such a list
+// of types. The enumeration's values are fixed (there is no 3) and never
+// leave memory.
 #pragma once
 
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 namespace dbcpack {
 
@@ -12,5 +15,29 @@ enum class FieldType : std::int32_t {
   Byte = 2,    // "byte": 1 byte
   Int = 4,     // "int": 4-byte signed
 };
+
+// Bytes the type takes in a record.
+constexpr int FieldTypeWidth(FieldType type) { return type == FieldType::Byte ? 1 : 4; }
+
+// The type's keyword in a header line: "string", "float", "byte" or "int".
+const char* FieldTypeKeyword(FieldType type);
+
+// Why a list of types was refused.
+struct TypeListError {
+  enum class Kind { None, EmptyName, UnknownType, TooLarge };
+  Kind kind = Kind::None;
+  std::int32_t position = 0;  // one-based position of the entry concerned
+  std::string_view entry;     // that entry, a view into the line
+};
+
+// Reads the types of a header line: keywords separated by commas, each
+// exactly one of the four, in lower case and without spaces; a comma at the
+// end is one more, empty, entry. Appends them to `types` (which must be
+// empty) and stops at the first entry that is not a keyword, or when the
+// record would pass INT32_MAX bytes. Returns false and fills `error` then.
+bool ParseTypeList(std::string_view line, std::vector<FieldType>& types, TypeListError& error);
+
+// The sum of the types' widths.
+std::int64_t RecordSizeOf(const std::vector<FieldType>& types);
 
 }  // namespace dbcpack

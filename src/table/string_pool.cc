@@ -50,7 +50,7 @@ std::uint64_t Hash(const char* data, std::size_t size) {
 
 }  // namespace
 
-StringPool::StringPool(std::string& block) : block_(block), slots_(1024, Slot{0, 0, 0}) {}
+StringPool::StringPool(platform::LargeString& block) : block_(block), slots_(1024, Slot{0, 0, 0}) {}
 
 std::int64_t StringPool::Intern(std::string_view text) {
   const std::uint32_t hash = static_cast<std::uint32_t>(Hash(text.data(), text.size()));
@@ -81,7 +81,7 @@ std::int64_t StringPool::Intern(std::string_view text) {
 }
 
 void StringPool::Grow() {
-  std::vector<Slot> old(slots_.size() * 2, Slot{0, 0, 0});
+  std::vector<Slot, platform::LargeAllocator<Slot>> old(slots_.size() * 2, Slot{0, 0, 0});
   old.swap(slots_);
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {

@@ -8,12 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/large_memory.h"
+
 namespace dbcpack {
 
 class StringPool {
  public:
   // `block` is the string block being built; it must hold its initial NUL.
-  explicit StringPool(std::string& block);
+  explicit StringPool(platform::LargeString& block);
 
   // Offset of `text` in the block, appending it and a NUL when first met.
   // Returns -1 when appending would grow the block past INT32_MAX bytes.
@@ -29,8 +31,8 @@ class StringPool {
 
   void Grow();
 
-  std::string& block_;
-  std::vector<Slot> slots_;
+  platform::LargeString& block_;
+  std::vector<Slot, platform::LargeAllocator<Slot>> slots_;
   std::size_t used_ = 0;
 };
 

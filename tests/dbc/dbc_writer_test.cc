@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "table/dbc_table.h"
+#include "table/encoding.h"
 #include "table/field_type.h"
 #include "test_util.h"
 
@@ -37,46 +38,26 @@ struct Cell {
 DbcTable MakeTable(const std::vector<FieldType>& types, const std::vector<std::vector<Cell>>& rows,
                    std::string block) {
   DbcTable table;
-  std::vector<std::int32_t> intKeys, floatKeys, byteKeys;
-  for (std::size_t k = 0; k < types.size(); ++k) {
-    const auto key = static_cast<std::int32_t>(k);
-    switch (types[k]) {
-      case FieldType::Float:
-        floatKeys.push_back(key);
-        table.recordSize += 4;
-        break;
-      case FieldType::Byte:
-        byteKeys.push_back(key);
-        table.recordSize += 1;
-        break;
-      default:
-        intKeys.push_back(key);
-        table.recordSize += 4;
-        break;
-    }
-  }
-  table.fieldCount = static_cast<std::int32_t>(types.size());
   table.recordCount = static_cast<std::int32_t>(rows.size());
-  table.intValues.Allocate(rows.size(), intKeys);
-  table.floatValues.Allocate(rows.size(), floatKeys);
-  table.byteValues.Allocate(rows.size(), byteKeys);
+  const std::vector<std::size_t> offsets = table.AllocateRecords(types, rows.size());
   for (std::size_t r = 0; r < rows.size(); ++r) {
-    std::size_t is = 0, fs = 0, bs = 0;
+    char* const record = table.records.Data() + r * static_cast<std::size_t>(table.recordSize);
     for (std::size_t k = 0; k < types.size(); ++k) {
+      char* const field = record + offsets[k];
       switch (types[k]) {
         case FieldType::Float:
-          table.floatValues.Record(r)[fs++] = rows[r][k].f;
+          PutFloat(field, rows[r][k].f);
           break;
         case FieldType::Byte:
-          table.byteValues.Record(r)[bs++] = static_cast<std::uint8_t>(rows[r][k].i);
+          *field = static_cast<char>(rows[r][k].i);
           break;
         default:
-          table.intValues.Record(r)[is++] = rows[r][k].i;
+          PutInt32(field, rows[r][k].i);
           break;
       }
     }
   }
-  table.stringBlock = std::move(block);
+  table.stringBlock.assign(block);
   table.stringBlockSize = static_cast<std::int32_t>(table.stringBlock.size());
   return table;
 }
@@ -261,7 +242,7 @@ TEST(DbcWriterTest, WriteFailureKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
 
 TEST(DbcTableTest, ConstructionAndRelease) {
   DbcTable fresh;
-  EXPECT_EQ(fresh.stringBlock, std::string(1, '\0'));
+  EXPECT_EQ(std::string_view(fresh.stringBlock), std::string_view("", 1));
   EXPECT_EQ(fresh.stringBlockSize, 1);
   EXPECT_EQ(fresh.lineNumber, 1);
   EXPECT_FALSE(fresh.intValues.Allocated());
@@ -279,7 +260,7 @@ TEST(DbcTableTest, ConstructionAndRelease) {
   EXPECT_TRUE(failed.intValues.Allocated());
   failed.Release();
   EXPECT_FALSE(failed.intValues.Allocated());
-  EXPECT_EQ(failed.intValues.Find(0, 0), nullptr);
+  EXPECT_FALSE(failed.intValues.Find(0, 0).has_value());
   EXPECT_EQ(failed.recordCount, 0);
   EXPECT_EQ(failed.fieldCount, 0);
   EXPECT_EQ(failed.recordSize, 0);

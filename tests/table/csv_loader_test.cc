@@ -279,7 +279,7 @@ TEST(CsvLoaderTest, DeduplicationMatchesAnOrderedMap) {
   ASSERT_TRUE(table.LoadCsvContent(csv, sink));
   ASSERT_EQ(table.recordCount, records);
   EXPECT_EQ(table.stringBlockSize, static_cast<std::int32_t>(block.size()));
-  EXPECT_TRUE(table.stringBlock == block);
+  EXPECT_TRUE(std::string_view(table.stringBlock) == block);
   for (int r = 0; r < records; ++r) {
     ASSERT_EQ(*table.intValues.Find(r, 0), expected[2 * r]) << "record " << r;
     ASSERT_EQ(*table.intValues.Find(r, 1), r);

@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -310,6 +311,137 @@ void ReplacementFile::Discard() {
   }
 }
 
+bool ReplacementFile::CommitWithoutReplacing(bool& existed) {
+  existed = false;
+  if (tempPath_.empty() || handle_ >= 0) return false;
+  // A hard link is made only where the name is free, atomically; the
+  // temporary name then goes, leaving the file under its final name alone.
+  if (::link(tempPath_.c_str(), finalPath_.c_str()) == 0) {
+    ::unlink(tempPath_.c_str());
+  } else if (errno == EEXIST) {
+    existed = true;
+    return false;
+  } else if (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS) {
+    // A file system without hard links (FAT, some network shares): look,
+    // then move, which is not atomic but the best such a system allows.
+    if (Exists(finalPath_)) {
+      existed = true;
+      return false;
+    }
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
+  } else {
+    return false;
+  }
+  ClearActiveTemp();
+  tempPath_.clear();
+  return true;
+}
+
+// ---- Paths and large memory ---------------------------------------------
+
+PathKind KindOf(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return PathKind::Missing;
+  if (S_ISREG(st.st_mode)) return PathKind::File;
+  if (S_ISDIR(st.st_mode)) return PathKind::Directory;
+  return PathKind::Other;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+
+// Compares the open file, from its current position, with `pieces`, reading
+// it in chunks: reading copies once, where mapping it would take a page
+// fault per page, which costs more on virtual machines.
+bool SameBytes(int fd, std::span<const std::string_view> pieces, std::size_t total) {
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  std::string buffer(total < kChunk ? total : kChunk, '\0');
+  std::size_t piece = 0, inPiece = 0;
+  std::size_t left = total;
+  while (left > 0) {
+    const std::size_t want = left < buffer.size() ? left : buffer.size();
+    std::size_t got = 0;
+    while (got < want) {
+      const ssize_t n = ::read(fd, buffer.data() + got, want - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      got += static_cast<std::size_t>(n);
+    }
+    left -= got;
+    // Walk the pieces alongside the chunk just read.
+    const char* at = buffer.data();
+    while (got > 0) {
+      while (inPiece == pieces[piece].size()) {
+        ++piece;
+        inPiece = 0;
+      }
+      const std::size_t step = std::min(got, pieces[piece].size() - inPiece);
+      if (std::memcmp(at, pieces[piece].data() + inPiece, step) != 0) return false;
+      at += step;
+      got -= step;
+      inPiece += step;
+    }
+  }
+  return true;
+}
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::size_t LargeMappingSize(std::size_t size) { return (size + kHugePage - 1) & ~(kHugePage - 1); }
+
+}  // namespace
+
+bool RefreshIfIdentical(const std::string& path, std::span<const std::string_view> pieces) {
+  std::size_t total = 0;
+  for (const std::string_view piece : pieces) total += piece.size();
+  // O_NOFOLLOW: a link at the output name is replaced by a real file, never
+  // taken for one.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st;
+  bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              static_cast<std::uint64_t>(st.st_size) == total && SameBytes(fd, pieces, total);
+  // Now, as a write would have left it; a file that cannot be touched is
+  // written anew instead.
+  same = same && ::futimens(fd, nullptr) == 0;
+  CloseQuietly(fd);
+  return same;
+}
+
+void* AllocateLarge(std::size_t size) {
+  if (size < kHugePage) return std::calloc(size == 0 ? 1 : size, 1);
+  // Mapped a huge page larger than asked, then trimmed to start on a huge
+  // page boundary, so that every whole huge page of it can be one.
+  const std::size_t length = LargeMappingSize(size);
+  void* mapping = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) return nullptr;
+  char* const raw = static_cast<char*>(mapping);
+  const std::size_t skew = reinterpret_cast<std::uintptr_t>(raw) & (kHugePage - 1);
+  const std::size_t head = skew == 0 ? 0 : kHugePage - skew;
+  char* const aligned = raw + head;
+  if (head > 0) ::munmap(raw, head);
+  ::munmap(aligned + length, kHugePage - head);
+#ifdef MADV_HUGEPAGE
+  // Only advice: without it the memory is the same, in small pages.
+  (void)::madvise(aligned, length, MADV_HUGEPAGE);
+#endif
+  return aligned;
+}
+
+void FreeLarge(void* memory, std::size_t size) {
+  if (memory == nullptr) return;
+  if (size < kHugePage) {
+    std::free(memory);
+    return;
+  }
+  ::munmap(memory, LargeMappingSize(size));
+}
+
 // ---- The key wait -------------------------------------------------------
 
 namespace {
@@ -390,6 +522,14 @@ void WaitForKey() {
   ::sigaction(SIGQUIT, &oldQuit, nullptr);
   gTerminalFd = -1;
   ::close(fd);
+}
+
+bool HasOwnConsoleWindow() { return false; }
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return arguments;
 }
 
 void InitProcess() {

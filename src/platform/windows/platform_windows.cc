@@ -11,10 +11,13 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -338,6 +341,22 @@ bool ReplacementFile::Commit() {
   return true;
 }
 
+bool ReplacementFile::CommitWithoutReplacing(bool& existed) {
+  existed = false;
+  if (tempPath_.empty() || handle_ != -1) return false;
+  std::wstring from, to;
+  if (!ToSystemPath(tempPath_, from) || !ToSystemPath(finalPath_, to)) return false;
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
+  if (!::MoveFileExW(from.c_str(), to.c_str(), 0)) {
+    const DWORD error = ::GetLastError();
+    existed = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return false;
+  }
+  ClearActiveTemp();
+  tempPath_.clear();
+  return true;
+}
+
 void ReplacementFile::Discard() {
   if (handle_ != -1) {
     ::CloseHandle(ToHandle(handle_));
@@ -349,6 +368,106 @@ void ReplacementFile::Discard() {
     if (ToSystemPath(tempPath_, wide)) ::DeleteFileW(wide.c_str());
     tempPath_.clear();
   }
+}
+
+// ---- Paths and large memory ---------------------------------------------
+
+PathKind KindOf(const std::string& path) {
+  std::wstring wide;
+  if (!ToSystemPath(path, wide)) return PathKind::Missing;
+  const HANDLE file = ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return PathKind::Missing;
+  BY_HANDLE_FILE_INFORMATION info;
+  PathKind kind = PathKind::Other;
+  if (::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &info)) {
+    kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory
+                                                                   : PathKind::File;
+  }
+  ::CloseHandle(file);
+  return kind;
+}
+
+bool Exists(const std::string& path) {
+  std::wstring wide;
+  return ToSystemPath(path, wide) && ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+
+bool SameBytes(HANDLE file, std::span<const std::string_view> pieces, std::size_t total) {
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  std::string buffer(std::min(total, kChunk), '\0');
+  std::size_t piece = 0, inPiece = 0;
+  std::size_t left = total;
+  while (left > 0) {
+    const DWORD want = static_cast<DWORD>(std::min(left, buffer.size()));
+    DWORD got = 0;
+    if (!::ReadFile(file, buffer.data(), want, &got, nullptr) || got == 0) return false;
+    left -= got;
+    const char* at = buffer.data();
+    std::size_t rest = got;
+    while (rest > 0) {
+      while (inPiece == pieces[piece].size()) {
+        ++piece;
+        inPiece = 0;
+      }
+      const std::size_t step = std::min(rest, pieces[piece].size() - inPiece);
+      if (std::memcmp(at, pieces[piece].data() + inPiece, step) != 0) return false;
+      at += step;
+      rest -= step;
+      inPiece += step;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool RefreshIfIdentical(const std::string& path, std::span<const std::string_view> pieces) {
+  std::size_t total = 0;
+  for (const std::string_view piece : pieces) total += piece.size();
+  std::wstring wide;
+  if (!ToSystemPath(path, wide)) return false;
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which is then refused.
+  const HANDLE file = ::CreateFileW(
+      wide.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool same =
+      ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+      ((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow) == total &&
+      SameBytes(file, pieces, total);
+  if (same) {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    same = ::SetFileTime(file, nullptr, nullptr, &now) != 0;
+  }
+  ::CloseHandle(file);
+  return same;
+}
+
+namespace {
+constexpr std::size_t kLargeAllocation = std::size_t{2} << 20;
+}  // namespace
+
+void* AllocateLarge(std::size_t size) {
+  if (size < kLargeAllocation) return std::calloc(size == 0 ? 1 : size, 1);
+  // Committed memory from VirtualAlloc is zero-filled and taken from the
+  // system only as it is touched.
+  return ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void FreeLarge(void* memory, std::size_t size) {
+  if (memory == nullptr) return;
+  if (size < kLargeAllocation) {
+    std::free(memory);
+    return;
+  }
+  ::VirtualFree(memory, 0, MEM_RELEASE);
 }
 
 // ---- The console --------------------------------------------------------
@@ -446,6 +565,30 @@ void WaitForKey() {
   ::SetConsoleMode(input, mode);
   gWaitInput = INVALID_HANDLE_VALUE;
   ::CloseHandle(input);
+}
+
+bool HasOwnConsoleWindow() {
+  if (::GetConsoleWindow() == nullptr) return false;
+  // A console opened for this program alone lists this one process; one
+  // shared with the shell that started it lists the shell too.
+  DWORD processes[2];
+  return ::GetConsoleProcessList(processes, 2) == 1;
+}
+
+std::vector<std::string> CommandLineArguments(int, char**) {
+  std::vector<std::string> arguments;
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) {
+    std::string argument;
+    // An argument that is not valid UTF-16 comes out with U+FFFD in its
+    // place, and then names no file.
+    (void)WideToUtf8(wide[i], argument);
+    arguments.push_back(std::move(argument));
+  }
+  ::LocalFree(wide);
+  return arguments;
 }
 
 void InitProcess() {

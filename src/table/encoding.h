@@ -1,4 +1,4 @@
-// Little-endian encoding of the DBC file's fields, the same bytes on any
+// Little-endian encoding of a DBC table's fields, the same bytes on any
 // host: values are taken apart with shifts, never copied as host integers.
 #pragma once
 
@@ -31,6 +31,17 @@ inline std::uint32_t DecodeFixed32(const char* src) {
   const auto* p = reinterpret_cast<const unsigned char*>(src);
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+inline std::int32_t DecodeInt32(const char* src) {
+  return static_cast<std::int32_t>(DecodeFixed32(src));
+}
+
+inline float DecodeFloat(const char* src) {
+  const std::uint32_t bits = DecodeFixed32(src);
+  float value;
+  std::memcpy(&value, &bits, 4);
+  return value;
 }
 
 }  // namespace dbcpack
