@@ -38,22 +38,6 @@ struct RecordParser {
   std::string scratch;
 };
 
-// Messages passed on only while the file's bytes are still the file's: once
-// a mapped file was cut short under the reader, what the parser would say of
-// the zero-filled rest is not about the file, and only the failed read is.
-class IntactOnlySink final : public MessageSink {
- public:
-  IntactOnlySink(const platform::FileContents& contents, MessageSink& out)
-      : contents_(contents), out_(out) {}
-  void Write(std::string_view text) override {
-    if (contents_.Intact()) out_.Write(text);
-  }
-
- private:
-  const platform::FileContents& contents_;
-  MessageSink& out_;
-};
-
 // The text before the first byte 26, which ends a text file.
 std::string_view CutAtEndOfFile(std::string_view content) {
   const void* eof = std::memchr(content.data(), kEndOfFile, content.size());

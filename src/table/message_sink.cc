@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace dbcpack {
 
 // printf-style on purpose: the format attribute in the header has the
@@ -41,5 +43,9 @@ void StreamSink::Write(std::string_view text) {
 }
 
 void StreamSink::Flush() { (void)std::fflush(stream_); }
+
+void IntactOnlySink::Write(std::string_view text) {
+  if (contents_.Intact()) out_.Write(text);
+}
 
 }  // namespace dbcpack

@@ -9,6 +9,10 @@
 
 namespace dbcpack {
 
+namespace platform {
+class FileContents;
+}
+
 class MessageSink {
  public:
   virtual ~MessageSink() = default;
@@ -42,6 +46,20 @@ class StringSink final : public MessageSink {
 
  private:
   std::string text_;
+};
+
+// Passes messages on only while a file's bytes are still the file's: once a
+// mapped file was cut short under its reader, what would be said of the
+// zero-filled rest is not about the file, and only the failed read is.
+class IntactOnlySink final : public MessageSink {
+ public:
+  IntactOnlySink(const platform::FileContents& contents, MessageSink& out)
+      : contents_(contents), out_(out) {}
+  void Write(std::string_view text) override;
+
+ private:
+  const platform::FileContents& contents_;
+  MessageSink& out_;
 };
 
 }  // namespace dbcpack
