@@ -1,0 +1,292 @@
+// The unpacker's command line, its run over the paths given, and the road
+// of one DBC file: read, typed, checked, written as CSV text, and packed
+// again from that text to compare with the original bytes.
+#include "app/unpack.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "app/build_info.h"
+#include "app/discovery.h"
+#include "dbc/dbc_reader.h"
+#include "dbc/round_trip.h"
+#include "dbc/type_guess.h"
+#include "platform/large_memory.h"
+#include "platform/platform.h"
+#include "table/csv_writer.h"
+#include "table/table_image.h"
+
+namespace dbcpack {
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: dbcunpack [--types LIST] [--force] PATH...\n"
+    "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
+    "Give --help for the options and the workflow.\n";
+
+constexpr std::string_view kHelp =
+    "Usage: dbcunpack [--types LIST] [--force] PATH...\n"
+    "\n"
+    "Turns DBC files back into CSV tables that dbcpack packs again. Each FILE\n"
+    "gives FILE.csv beside it: Spell.dbc gives Spell.dbc.csv. A PATH that is a\n"
+    "folder is searched, with every folder below it, for files whose name ends\n"
+    "in \".dbc\"; the outputs of dbcpack there (NAME.csv.dbc beside NAME.csv) are\n"
+    "left out. Links to folders are not followed.\n"
+    "\n"
+    "Options:\n"
+    "  --types LIST  the field types of every file, such as int,string,float:\n"
+    "                int, float, byte or string for each field, in order. Without\n"
+    "                it the types are guessed from the values and printed, so\n"
+    "                that a wrong guess can be corrected with --types.\n"
+    "  --force       replace a CSV file that already exists (without it, such\n"
+    "                a file is left alone: it may hold your edits).\n"
+    "  --help        show this help.\n"
+    "  --version     show the version.\n"
+    "  --            end of the options: every further argument is a PATH.\n"
+    "\n"
+    "Workflow: unpack Spell.dbc to Spell.dbc.csv, edit the CSV file, run dbcpack\n"
+    "in its folder (it writes Spell.dbc.csv.dbc), then rename Spell.dbc.csv.dbc\n"
+    "to Spell.dbc.\n"
+    "\n"
+    "\"Round trip exact\" means that the CSV file was packed again, as dbcpack\n"
+    "packs it, and gave back the DBC file byte for byte: nothing was lost.\n"
+    "Otherwise a warning names the first difference.\n"
+    "\n"
+    "Exit status: 0 when every CSV file was written, 1 when any file failed,\n"
+    "2 for a bad command line.\n";
+
+struct CommandLine {
+  UnpackOptions options;
+  std::vector<std::string> paths;
+  bool typesSeen = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Reads a --types list with the header line's own syntax and keywords.
+bool ParseTypesOption(std::string_view list, CommandLine& commandLine, MessageSink& sink) {
+  if (commandLine.typesSeen) {
+    sink.Print("ERROR: Option '--types' is given more than once.\n");
+    return false;
+  }
+  commandLine.typesSeen = true;
+  TypeListError error;
+  std::vector<FieldType>& types = commandLine.options.types;
+  if (!ParseTypeList(list, types, error)) {
+    const std::string entry(error.entry);
+    switch (error.kind) {
+      case TypeListError::Kind::EmptyName:
+        sink.Print("ERROR: --types: Type of field '%i' is empty.\n", error.position);
+        break;
+      case TypeListError::Kind::UnknownType:
+        sink.Print("ERROR: --types: Unknown field type '%s' (int, float, byte or string).\n",
+                   entry.c_str());
+        break;
+      case TypeListError::Kind::TooLarge:
+      case TypeListError::Kind::None:
+        sink.Print("ERROR: --types: Records too large for a DBC file.\n");
+        break;
+    }
+    return false;
+  }
+  if (types.empty()) {
+    sink.Print("ERROR: --types: No field types given.\n");
+    return false;
+  }
+  commandLine.options.typesGiven = true;
+  return true;
+}
+
+// Options may stand anywhere among the paths, until "--".
+bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& commandLine,
+                      MessageSink& sink) {
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+      commandLine.paths.push_back(argument);
+    } else if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "--force") {
+      commandLine.options.force = true;
+    } else if (argument == "--help" || argument == "-h") {
+      commandLine.help = true;
+    } else if (argument == "--version") {
+      commandLine.version = true;
+    } else if (argument.rfind("--types=", 0) == 0) {
+      if (!ParseTypesOption(std::string_view(argument).substr(8), commandLine, sink)) return false;
+    } else if (argument == "--types") {
+      if (i + 1 == arguments.size()) {
+        sink.Print("ERROR: Option '--types' needs a list of field types.\n");
+        return false;
+      }
+      if (!ParseTypesOption(arguments[++i], commandLine, sink)) return false;
+    } else {
+      sink.Print("ERROR: Unknown option '%s'.\n", argument.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+void PrintGuessedTypes(const std::vector<FieldType>& types, const std::string& dbcPath,
+                       MessageSink& sink) {
+  std::string list;
+  for (const FieldType type : types) {
+    if (!list.empty()) list += ',';
+    list += FieldTypeKeyword(type);
+  }
+  sink.Print("Field types of '%s' (guessed; give --types to correct them): %s\n", dbcPath.c_str(),
+             list.c_str());
+}
+
+// Everything between reading the file and writing its CSV text: the
+// header, the types (given or guessed), the string offsets, the text.
+bool ConvertToCsv(std::string_view bytes, const std::string& dbcPath, const UnpackOptions& options,
+                  TableImage& table, std::vector<FieldType>& types, platform::LargeString& csv,
+                  MessageSink& sink) {
+  if (!ReadDbc(bytes, dbcPath, table, sink)) return false;
+  if (options.typesGiven) {
+    types = options.types;
+    if (!CheckTypesFit(table, types, dbcPath, sink)) return false;
+  } else {
+    if (!GuessFieldTypes(table, types, dbcPath, sink)) return false;
+    PrintGuessedTypes(types, dbcPath, sink);
+  }
+  if (!CheckStringFields(table, types, dbcPath, sink)) return false;
+  if (table.recordCount == 0) {
+    sink.Print("WARNING: '%s': Table has no records; dbcpack refuses a table without records.\n",
+               dbcPath.c_str());
+  }
+  return WriteCsv(table, types, dbcPath, csv, sink);
+}
+
+bool WriteCsvFile(const std::string& csvPath, const std::string& dbcPath,
+                  const platform::LargeString& csv, bool force, MessageSink& sink) {
+  const std::array<std::string_view, 1> pieces = {std::string_view(csv.data(), csv.size())};
+  switch (platform::WriteFileAtomically(csvPath, pieces, /*replace=*/force)) {
+    case platform::WriteResult::Written:
+      return true;
+    case platform::WriteResult::Exists:
+      // It appeared after the check before the work.
+      sink.Print("ERROR: '%s': File '%s' already exists; give --force to replace it.\n",
+                 dbcPath.c_str(), csvPath.c_str());
+      return false;
+    case platform::WriteResult::CannotWrite:
+      sink.Print("ERROR: '%s': Can't write file.\n", dbcPath.c_str());
+      return false;
+    case platform::WriteResult::CannotCreate:
+      break;
+  }
+  sink.Print("ERROR: '%s': Can't create file.\n", dbcPath.c_str());
+  return false;
+}
+
+// Walks `dir` like the packer does and unpacks every ".dbc" file that is
+// not the packer's own output.
+bool UnpackDirectory(const std::string& dir, const UnpackOptions& options, MessageSink& sink) {
+  // "data/" names the same folder as "data", and its files "data/x.dbc".
+  std::string root = dir;
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  std::vector<std::string> found;
+  CollectFiles(root, ".dbc", found);
+  constexpr std::string_view kPackedSuffix = ".csv.dbc";
+  std::erase_if(found, [&](const std::string& path) {
+    return path.ends_with(kPackedSuffix) &&
+           platform::KindOf(path.substr(0, path.size() - 4)) == platform::PathKind::File;
+  });
+  if (found.empty()) {
+    sink.Print("No DBC files found in '%s'.\n", dir.c_str());
+    return true;
+  }
+  bool allWritten = true;
+  for (const std::string& path : found) allWritten = UnpackFile(path, options, sink) && allWritten;
+  return allWritten;
+}
+
+}  // namespace
+
+int RunUnpack(const std::vector<std::string>& arguments, MessageSink& sink) {
+  CommandLine commandLine;
+  if (!ParseCommandLine(arguments, commandLine, sink)) {
+    sink.Write(kUsage);
+    return kUnpackBadCommand;
+  }
+  if (commandLine.help) {
+    sink.Write(kHelp);
+    return kUnpackAllWritten;
+  }
+  if (commandLine.version) {
+    sink.Print("dbcunpack %s (build %s, built %s)\n", kVersion, kBuildNumber, kBuildDate);
+    return kUnpackAllWritten;
+  }
+  if (commandLine.paths.empty()) {
+    sink.Write(kUsage);
+    return kUnpackBadCommand;
+  }
+  return UnpackPaths(commandLine.paths, commandLine.options, sink);
+}
+
+int UnpackPaths(const std::vector<std::string>& paths, const UnpackOptions& options,
+                MessageSink& sink) {
+  bool allWritten = true;
+  for (const std::string& path : paths) {
+    const platform::PathKind kind = platform::KindOf(path);
+    if (kind == platform::PathKind::Directory) {
+      allWritten = UnpackDirectory(path, options, sink) && allWritten;
+    } else if (kind == platform::PathKind::Missing && !platform::Exists(path)) {
+      sink.Print("ERROR: '%s': No such file or folder.\n", path.c_str());
+      allWritten = false;
+    } else {
+      // Files, and what only looks like one (a dangling link, a device):
+      // those fail to open, with the message for that.
+      allWritten = UnpackFile(path, options, sink) && allWritten;
+    }
+  }
+  return allWritten ? kUnpackAllWritten : kUnpackSomeFailed;
+}
+
+bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, MessageSink& sink) {
+  const std::string csvPath = dbcPath + ".csv";
+  // Before the work, so that no time is spent on a file that would be
+  // refused at the end.
+  if (!options.force && platform::Exists(csvPath)) {
+    sink.Print("ERROR: '%s': File '%s' already exists; give --force to replace it.\n",
+               dbcPath.c_str(), csvPath.c_str());
+    return false;
+  }
+  platform::FileContents dbc;
+  if (!platform::ReadWholeFile(dbcPath, dbc)) {
+    sink.Print("ERROR: Can't open file '%s'.\n", dbcPath.c_str());
+    return false;
+  }
+  sink.Print("Loading file '%s'.\n", dbcPath.c_str());
+  TableImage table;
+  std::vector<FieldType> types;
+  platform::LargeString csv;
+  IntactOnlySink whileIntact(dbc, sink);
+  const bool converted = ConvertToCsv(dbc.View(), dbcPath, options, table, types, csv, whileIntact);
+  if (!dbc.Intact()) {
+    sink.Print("ERROR: Can't open file '%s'.\n", dbcPath.c_str());
+    return false;
+  }
+  if (!converted || !WriteCsvFile(csvPath, dbcPath, csv, options.force, sink)) return false;
+  sink.Print("CSV file created '%s'.\n", csvPath.c_str());
+  const RoundTrip roundTrip = CheckRoundTrip(csv, dbc.View(), table, types);
+  if (!dbc.Intact()) {
+    // Cut short after the text was made from it whole: what was compared
+    // was no longer the file.
+    sink.Print("ERROR: Can't open file '%s'.\n", dbcPath.c_str());
+    return false;
+  }
+  if (roundTrip.exact) {
+    sink.Print("Round trip exact.\n");
+  } else {
+    sink.Print("WARNING: '%s': Round trip not exact: %s.\n", dbcPath.c_str(),
+               roundTrip.difference.c_str());
+  }
+  return true;
+}
+
+}  // namespace dbcpack
