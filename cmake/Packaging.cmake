@@ -1,7 +1,10 @@
 # Release archives made by CPack: dbcpack-<version>-linux-x86_64.tar.gz on
 # Linux and dbcpack-<version>-win64.zip from the Windows cross build, each
-# holding the program, the README, the documents and the example tables.
-# The package-linux and package-windows workflow presets build them.
+# holding both programs, the README, the documents and the example tables,
+# and on Linux the manual pages where man looks for them. The package-linux
+# and package-windows workflow presets build them; package-linux links the
+# C++ runtime into the programs, so that the archive runs on distributions
+# older than the build machine.
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "The dbcpack developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -29,7 +32,8 @@ set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-${dbcpack_platfor
 
 install(FILES README.md DESTINATION .)
 if(EXISTS ${PROJECT_SOURCE_DIR}/docs)
-  install(DIRECTORY docs/ DESTINATION docs)
+  # The manual pages go to share/man (see CMakeLists.txt), not twice.
+  install(DIRECTORY docs/ DESTINATION docs PATTERN man EXCLUDE)
 endif()
 # Outputs of an earlier run in the source tree are not examples.
 install(DIRECTORY examples/ DESTINATION examples PATTERN "*.dbc" EXCLUDE)
