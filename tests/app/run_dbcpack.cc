@@ -14,9 +14,18 @@
 namespace dbcpack::testing {
 
 const char* DbcpackBinary() { return DBCPACK_BINARY; }
+const char* DbcunpackBinary() { return DBCUNPACK_BINARY; }
 
-RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, const RunLimits& limits) {
+namespace {
+
+RunResult RunProgram(const char* binary, const std::vector<std::string>& arguments,
+                     const std::string& directory, int timeoutSeconds, const RunLimits& limits) {
   RunResult result;
+  // Built before the fork: the child only calls what is safe there.
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(binary));
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) return result;
   const pid_t child = ::fork();
@@ -45,7 +54,7 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, const Run
       const auto id = static_cast<uid_t>(limits.userId);
       if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) ::_exit(127);
     }
-    ::execl(DBCPACK_BINARY, "dbcpack", static_cast<char*>(nullptr));
+    ::execv(binary, argv.data());
     ::_exit(127);
   }
   ::close(out[1]);
@@ -84,6 +93,17 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, const Run
   ::waitpid(child, &status, 0);
   if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
   return result;
+}
+
+}  // namespace
+
+RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, const RunLimits& limits) {
+  return RunProgram(DBCPACK_BINARY, {}, directory, timeoutSeconds, limits);
+}
+
+RunResult RunDbcunpack(const std::string& directory, const std::vector<std::string>& arguments,
+                       int timeoutSeconds) {
+  return RunProgram(DBCUNPACK_BINARY, arguments, directory, timeoutSeconds, {});
 }
 
 }  // namespace dbcpack::testing

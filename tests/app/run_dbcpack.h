@@ -1,9 +1,11 @@
-// Runs the built dbcpack binary in a directory, the way a user would but
-// without a terminal: in a new session (so it cannot reach one and never
-// waits for a key), standard input from /dev/null, standard output captured.
+// Runs the built dbcpack and dbcunpack binaries in a directory, the way a
+// user would but without a terminal: in a new session (so they cannot reach
+// one and never wait for a key), standard input from /dev/null, standard
+// output captured.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace dbcpack::testing {
 
@@ -14,8 +16,9 @@ struct RunResult {
   bool timedOut = false;  // killed after the time limit
 };
 
-// Path of the dbcpack binary under test.
+// Paths of the binaries under test.
 const char* DbcpackBinary();
+const char* DbcunpackBinary();
 
 // Resource limits and identity for the child; 0 leaves a limit as it is.
 struct RunLimits {
@@ -31,5 +34,9 @@ struct RunLimits {
 
 RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60,
                      const RunLimits& limits = {});
+
+// dbcunpack with `arguments` (argv[0] left out), in `directory`.
+RunResult RunDbcunpack(const std::string& directory, const std::vector<std::string>& arguments,
+                       int timeoutSeconds = 60);
 
 }  // namespace dbcpack::testing
