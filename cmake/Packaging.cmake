@@ -2,9 +2,17 @@
 # Linux and dbcpack-<version>-win64.zip from the Windows cross build, each
 # holding both programs, the README, the documents and the example tables,
 # and on Linux the manual pages where man looks for them. The package-linux
-# and package-windows workflow presets build them; package-linux links the
-# C++ runtime into the programs, so that the archive runs on distributions
-# older than the build machine.
+# and package-windows workflow presets build them.
+#
+# The Linux archive must run on distributions older than the build machine,
+# so package-linux links libstdc++ into the programs (-static-libstdc++),
+# and with it --gc-sections: without that, parts of libstdc++ that the
+# programs never run (std::random_device) would ask for a glibc as new as
+# the build machine's (arc4random, 2.36). libgcc stays the system's
+# libgcc_s.so.1, which every glibc system has (glibc itself loads it): the
+# static libgcc's unwinder would call _dl_find_object and need glibc 2.35.
+# What is left needs glibc 2.34; the README says so, and objdump -T on the
+# programs shows it (the highest GLIBC_ version).
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "The dbcpack developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
