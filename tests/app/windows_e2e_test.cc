@@ -1,9 +1,9 @@
-// End-to-end tests of dbcpack.exe on Windows: the real program started with
-// CreateProcessW in a scratch folder, its standard output captured through a
-// pipe, and the files it leaves checked byte for byte. The conversions run
-// without a console (DETACHED_PROCESS), as in a CI runner, so the program
-// never waits for a key; the key wait has a test of its own that shares a
-// console with the program and types into it.
+// End-to-end tests of dbcpack.exe (and dbcunpack.exe) on Windows: the real
+// programs started with CreateProcessW in a scratch folder, their standard
+// output captured through a pipe, and the files left checked byte for
+// byte. The conversions run without a console (DETACHED_PROCESS), as in a
+// CI runner, so the programs never wait for a key; the key wait has a test
+// of its own that shares a console with the program and types into it.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -72,7 +72,10 @@ void Drain(HANDLE pipe, std::string* text) {
     text->append(buffer, got);
 }
 
-RunResult RunDbcpack(const std::string& directory, DWORD timeoutMs = 60000) {
+// Runs `binary` with `arguments`, each quoted (none of them holds a quote
+// or ends in a backslash).
+RunResult RunProgram(const char* binary, const std::vector<std::string>& arguments,
+                     const std::string& directory, DWORD timeoutMs = 60000) {
   RunResult result;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE outRead, outWrite, errRead, errWrite;
@@ -89,7 +92,8 @@ RunResult RunDbcpack(const std::string& directory, DWORD timeoutMs = 60000) {
   startup.hStdInput = nul;
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
-  std::wstring commandLine = L"\"" + Wide(DBCPACK_BINARY) + L"\"";
+  std::wstring commandLine = L"\"" + Wide(binary) + L"\"";
+  for (const std::string& argument : arguments) commandLine += L" \"" + Wide(argument) + L"\"";
   const std::wstring workingDirectory = Wide(directory);
   PROCESS_INFORMATION process{};
   const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
@@ -115,6 +119,10 @@ RunResult RunDbcpack(const std::string& directory, DWORD timeoutMs = 60000) {
   ::CloseHandle(outRead);
   ::CloseHandle(errRead);
   return result;
+}
+
+RunResult RunDbcpack(const std::string& directory) {
+  return RunProgram(DBCPACK_BINARY, {}, directory);
 }
 
 std::string Banner() {
@@ -205,6 +213,31 @@ TEST(WindowsEndToEndTest, ReplacesAnEarlierOutputAndLeavesNothingElse) {
   EXPECT_EQ(Printable(ReadUtf8File(dir / "t.csv.dbc")),
             Printable(DbcBytes().Header(1, 1, 1, 1).Byte(44).Raw(std::string(1, '\0')).Str()));
   EXPECT_EQ(testing::ListNames(dir.Path()), "t.csv t.csv.dbc");
+}
+
+// The arguments arrive in UTF-16 and name files in UTF-8 all the way
+// through; the output is the Linux build's, byte for byte.
+TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
+  TempDir dir;
+  const std::string name = "\xC3\xBCn\xC3\xAF.dbc";  // "ünï.dbc"
+  const std::string table = DbcBytes()
+                                .Header(1, 2, 8, 4)
+                                .Int(100000)
+                                .Int(1)
+                                .Raw(std::string_view("\0\xC3\x9F\0", 4))
+                                .Str();
+  WriteUtf8File(dir / name, table);
+  const RunResult run = RunProgram(DBCUNPACK_BINARY, {name, "missing.dbc"}, dir.Path());
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(
+      Printable(run.output),
+      Printable("Loading file '" + name + "'.\nField types of '" + name +
+                "' (guessed; give --types to correct them): int,string\nCSV file created '" + name +
+                ".csv'.\nRound trip exact.\nERROR: 'missing.dbc': No such file or "
+                "folder.\n"));
+  EXPECT_EQ(ReadUtf8File(dir / (name + ".csv")).substr(0, 11), "int,string\n");
 }
 
 // ---- The key wait ------------------------------------------------------
