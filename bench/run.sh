@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Benchmark harness for dbcpack. See bench/README.md.
+# Benchmark harness for dbcpack and dbcunpack. See bench/README.md.
 #
 #   bash bench/run.sh [--scale F] [--dir DIR] [--runs N]
 #
@@ -262,6 +262,78 @@ if [[ -d /dev/shm && -w /dev/shm ]] && [[ $(stat -f -c %T /dev/shm 2>/dev/null) 
   mkdir -p "$SHM"
   bench_small "$SHM" small-tmpfs
 fi
+
+# --- Unpack -------------------------------------------------------------------
+# The wide table packed, then its DBC file unpacked by dbcunpack with the
+# round-trip check, each timed the same way; the unpack must take at most
+# twice the pack and peak at DBC + 2 x CSV + 32 MiB.
+bench_unpack() {
+  local rd=$RUNDIR/unpack dbc csv hash first types guessed pack_m m peak c_med ok limit
+  local -a packs=() times=() rsses=() cats=() cpus=() typesArgs=()
+  cmake --build "$BUILD" --target dbcunpack >>"$DIR/build.log" 2>&1 ||
+    { tail -30 "$DIR/build.log" >&2; die "build of dbcunpack failed (log: $DIR/build.log)"; }
+  local unpack=$BUILD/dbcunpack
+  mkdir -p "$rd"
+  ln "$DATA/wide.csv" "$rd/" 2>/dev/null || cp "$DATA/wide.csv" "$rd/"
+  cat "$rd/wide.csv" >/dev/null
+  echo "== unpack: wide.csv packed, then unpacked: 1 warm-up + $RUNS timed runs of each"
+  for ((i = 0; i <= RUNS; i++)); do
+    rm -f "$rd/wide.csv.dbc"
+    run_timed "$rd" "$RUNDIR/unpack-pack.log" "$DBCPACK"
+    check_log "$RUNDIR/unpack-pack.log" 1
+    ((i > 0)) && packs+=("$T")
+  done
+  check_dbc "$rd/wide.csv.dbc" wide.csv
+  dbc=$(stat -c %s "$rd/wide.csv.dbc")
+  # The types as the generator wrote them; the guess is timed when it finds
+  # them, else the runs give them (a wrong guess is reported, not timed).
+  types=$(head -n 1 "$rd/wide.csv" | tr -d '\r')
+  # A failed guess fails the file, which is no harness error here.
+  "$EXEC" --timeout 900 --cwd "$rd" --out "$RUNDIR/unpack-guess.log" -- \
+    "$unpack" --force wide.csv.dbc >/dev/null || true
+  guessed=$(sed -n "s/^Field types of 'wide.csv.dbc' (guessed; give --types to correct them): //p" \
+    "$RUNDIR/unpack-guess.log")
+  if [[ $guessed != "$types" ]]; then
+    typesArgs=(--types "$types")
+    DETAILS+=("- unpack: the guess did not find the generator's types; the runs give them with --types")
+  fi
+  first=""
+  for ((i = 0; i <= RUNS; i++)); do
+    rm -f "$rd/wide.csv.dbc.csv"
+    run_timed "$rd" "$RUNDIR/unpack.log" "$unpack" "${typesArgs[@]}" wide.csv.dbc
+    if grep -q -E '^(ERROR|WARNING): ' "$RUNDIR/unpack.log" || ! grep -q '^Round trip exact\.$' "$RUNDIR/unpack.log"; then
+      head -5 "$RUNDIR/unpack.log" >&2
+      die "dbcunpack did not unpack wide.csv.dbc exactly (log: $RUNDIR/unpack.log)"
+    fi
+    hash=$(sha256sum <"$rd/wide.csv.dbc.csv" | cut -d' ' -f1)
+    [[ -z $first ]] && first=$hash
+    [[ $hash == "$first" ]] || die "unpack: the CSV output changed between runs"
+    if ((i > 0)); then
+      times+=("$T")
+      rsses+=("$RSS")
+      cpus+=("$CPU")
+      printf '   run %d: %.3f s (CPU %.3f s), %s MiB\n' "$i" "$T" "$CPU" "$(mib "$RSS")"
+    fi
+  done
+  for ((i = 0; i < RUNS; i++)); do
+    run_timed "$rd" /dev/null cat "$rd/wide.csv.dbc"
+    cats+=("$T")
+  done
+  csv=$(stat -c %s "$rd/wide.csv.dbc.csv")
+  pack_m=$(median "${packs[@]}")
+  m=$(median "${times[@]}")
+  peak=$(maximum "${rsses[@]}")
+  c_med=$(median "${cats[@]}")
+  ROWS+=("| unpack wide.csv.dbc | $(mb "$dbc") | $(printf '%.3f' "$m") | $(rate "$dbc" "$m") | $(mib "$peak") | $(rate "$dbc" "$c_med") |")
+  DETAILS+=("- unpack: runs $(printf '%.3f ' "${times[@]}")s; CPU (user + system) median $(printf '%.3f' "$(median "${cpus[@]}")") s; pack of the same table $(printf '%.3f' "$pack_m") s (median); CSV output $(mb "$csv") MB, sha256 ${first:0:16}... identical in all $((RUNS + 1)) runs, round trip exact")
+  ok=$(awk -v u="$m" -v p="$pack_m" 'BEGIN { print (u <= 2 * p) ? 1 : 0 }')
+  TARGETS+=("- unpack time: $(printf '%.3f' "$m") s, limit 2 x pack $(printf '%.3f' "$pack_m") s = $(printf '%.3f' "$(awk -v p="$pack_m" 'BEGIN { print 2 * p }')") s: $(verdict "$ok")")
+  limit=$((dbc + 2 * csv + 32 * 1048576))
+  ok=$(((peak * 1024) <= limit ? 1 : 0))
+  TARGETS+=("- unpack memory: peak $(mib "$peak") MiB, limit DBC + 2 x CSV + 32 MiB = $(mib $((limit / 1024))) MiB: $(verdict "$ok")")
+}
+
+bench_unpack
 
 # --- Report -----------------------------------------------------------------
 COMMIT=$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo "no commit")
