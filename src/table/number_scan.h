@@ -74,10 +74,29 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// The general decimal conversion, for what the fast path cannot take
-// exactly: more than 19 digits, mantissas past 2^53, large exponents. `p`
-// is just behind the optional sign; returns where the number stopped.
-const char* ParseDoubleSlow(const char* p, const char* end, bool negative, double& result);
+// An exponent's value stops growing here: far beyond any decimal a double
+// can tell from zero or infinity, and far from overflowing when the number
+// of digits (at most the size of a file) is added to it.
+constexpr std::int64_t kExponentLimit = 1000000000000000000;
+
+// What the decimal grammar found at the start of a text: white space, an
+// optional sign, digits with an optional full stop, and an optional
+// exponent introduced by e, E, d or D with an optional sign and at least
+// one digit. The text is scanned once; both conversions work from this.
+struct DecimalScan {
+  const char* integerBegin;   // the integer digits
+  const char* integerEnd;
+  const char* fractionBegin;  // the fraction digits, empty without a point
+  const char* fractionEnd;
+  const char* end;            // where the number stopped
+  std::uint64_t mantissa;     // all the digits as one integer, modulo 2^64
+  std::int64_t exponent;      // the exponent's value, within +-kExponentLimit
+  bool negative;
+
+  std::ptrdiff_t DigitCount() const {
+    return (integerEnd - integerBegin) + (fractionEnd - fractionBegin);
+  }
+};
 
 // Skips leading white space and an optional sign, as strtol and strtod do.
 // The sign is taken without a branch: it is as likely one way as the other.
@@ -90,6 +109,52 @@ inline const char* SkipSpaceAndSign(const char* p, const char* const end, bool& 
   }
   return p;
 }
+
+// The exponent part at `p`, if there is one; returns where it ends, `p`
+// itself when the letter is not followed by digits and so is not part of
+// the number.
+inline const char* ScanExponent(const char* p, const char* const end, std::int64_t& exponent) {
+  exponent = 0;
+  // e, E, d or D: setting the 0x20 bit folds the capitals onto the small
+  // letters, and nothing else lands on 'e' or 'd'.
+  if (p == end || ((*p | 0x20) != 'e' && (*p | 0x20) != 'd')) return p;
+  const char* q = p + 1;
+  bool exponentNegative = false;
+  if (q != end) {
+    exponentNegative = *q == '-';
+    q += static_cast<int>(exponentNegative) | static_cast<int>(*q == '+');
+  }
+  if (q == end || !IsDigit(static_cast<unsigned char>(*q))) return p;
+  for (; q != end && IsDigit(static_cast<unsigned char>(*q)); ++q) {
+    if (exponent < kExponentLimit) exponent = exponent * 10 + (*q - '0');
+  }
+  if (exponentNegative) exponent = -exponent;
+  return q;
+}
+
+inline DecimalScan ScanDecimal(const char* p, const char* const end) {
+  DecimalScan scan;
+  p = SkipSpaceAndSign(p, end, scan.negative);
+  scan.mantissa = 0;
+  scan.integerBegin = p;
+  p = AccumulateDigits(p, end, scan.mantissa);
+  scan.integerEnd = p;
+  scan.fractionBegin = scan.fractionEnd = p;
+  if (p != end && *p == '.') {
+    scan.fractionBegin = ++p;
+    p = AccumulateDigits(p, end, scan.mantissa);
+    scan.fractionEnd = p;
+  }
+  scan.exponent = 0;
+  // Without a digit there is no number, and an exponent cannot follow.
+  if (scan.DigitCount() != 0) p = ScanExponent(p, end, scan.exponent);
+  scan.end = p;
+  return scan;
+}
+
+// The general conversion, for what the short one cannot take exactly: more
+// than 19 digits, mantissas past 2^53, large exponents.
+double ConvertDecimalSlow(const DecimalScan& scan);
 
 inline const char* ParseIntPrefix(const char* p, const char* const end, std::int32_t& result) {
   bool negative;
@@ -112,77 +177,42 @@ inline const char* ParseIntPrefix(const char* p, const char* const end, std::int
   return p;
 }
 
-inline const char* ParseSlow(const char* p, const char* end, bool negative, double& result) {
-  return ParseDoubleSlow(p, end, negative, result);
+inline void ConvertSlow(const DecimalScan& scan, double& result) {
+  result = ConvertDecimalSlow(scan);
 }
 
-inline const char* ParseSlow(const char* p, const char* end, bool negative, float& result) {
-  double value;
-  p = ParseDoubleSlow(p, end, negative, value);
-  result = RoundToFloat(value);
-  return p;
+inline void ConvertSlow(const DecimalScan& scan, float& result) {
+  result = RoundToFloat(ConvertDecimalSlow(scan));
 }
 
 // The decimal conversion into a double, or straight into a float: values of
-// the fast path are at most 2^53 x 10^22, well inside the float range, so
-// the double needs no range check before it is narrowed and the store does
-// not wait on a branch that depends on the division.
+// the short conversion are at most 2^53 x 10^22, well inside the float
+// range, so the double needs no range check before it is narrowed and the
+// store does not wait on a branch that depends on the division.
 template <typename Number>
 [[gnu::always_inline]] inline const char* ParseDecimalPrefix(const char* p, const char* const end,
                                                              Number& result) {
-  bool negative;
-  p = SkipSpaceAndSign(p, end, negative);
-  // Fast path for the common short decimal: at most 19 digits in all, so
-  // the mantissa is exact in 64 bits, and a small power-of-ten scale.
-  const char* const start = p;
-  std::uint64_t mantissa = 0;
-  p = AccumulateDigits(p, end, mantissa);
-  std::ptrdiff_t digits = p - start;
-  std::ptrdiff_t fraction = 0;
-  if (p != end && *p == '.') {
-    const char* const fractionStart = ++p;
-    p = AccumulateDigits(p, end, mantissa);
-    fraction = p - fractionStart;
-    digits += fraction;
-  }
+  const DecimalScan scan = ScanDecimal(p, end);
+  const std::ptrdiff_t digits = scan.DigitCount();
   if (digits == 0) {
-    result = 0.0;
-    return p;
+    result = 0;
+    return scan.end;
   }
-  std::int64_t exponent = 0;
-  // e, E, d or D: setting the 0x20 bit folds the capitals onto the small
-  // letters, and nothing else lands on 'e' or 'd'.
-  if (p != end && ((*p | 0x20) == 'e' || (*p | 0x20) == 'd')) {
-    const char* q = p + 1;
-    bool exponentNegative = false;
-    if (q != end) {
-      exponentNegative = *q == '-';
-      q += static_cast<int>(exponentNegative) | static_cast<int>(*q == '+');
-    }
-    if (q != end && IsDigit(static_cast<unsigned char>(*q))) {
-      const char* const exponentStart = q;
-      // Past four digits the slow path takes over, so the value stops
-      // growing there instead of overflowing on a long run of digits.
-      for (; q != end && IsDigit(static_cast<unsigned char>(*q)); ++q) {
-        if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
-      }
-      if (q - exponentStart > 4) return ParseSlow(start, end, negative, result);
-      if (exponentNegative) exponent = -exponent;
-      p = q;
-    }
-  }
-  const std::int64_t scale = exponent - fraction;
-  if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
-    return ParseSlow(start, end, negative, result);
+  const std::int64_t scale = scan.exponent - (scan.fractionEnd - scan.fractionBegin);
+  // The common short decimal: at most 19 digits in all, so the mantissa is
+  // exact in 64 bits, and a small power-of-ten scale.
+  if (digits > 19 || scan.mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
+    ConvertSlow(scan, result);
+    return scan.end;
   }
   // Both operands are exact, so one multiply or divide rounds correctly;
   // the other operation is by 1, exact, and saves a branch on the sign of
   // the scale.
   const std::int64_t up = scale > 0 ? scale : 0;
   const std::int64_t down = scale < 0 ? -scale : 0;
-  const double value = static_cast<double>(mantissa) * kExactPowers[up] / kExactPowers[down];
-  result = static_cast<Number>(negative ? -value : value);
-  return p;
+  const double value = static_cast<double>(scan.mantissa) * kExactPowers[up] / kExactPowers[down];
+  result = static_cast<Number>(scan.negative ? -value : value);
+  return scan.end;
 }
 
 inline const char* ParseDoublePrefix(const char* p, const char* const end, double& result) {

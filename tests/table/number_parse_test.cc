@@ -348,5 +348,36 @@ TEST(NumberParseTest, ParseDoubleMatchesStrtodOnRandomDecimals) {
   }
 }
 
+// Decimals longer than the digits the conversion hands on: exact midpoints
+// between two doubles (hundreds of digits), as they are, as ties, and with
+// a non-zero digit far past them, which must tip the rounding.
+TEST(NumberParseTest, LongDecimalsRoundLikeStrtod) {
+  if (std::numeric_limits<long double>::digits < 64) {
+    GTEST_SKIP() << "no long double that holds the midpoint of two doubles";
+  }
+  std::mt19937_64 random(7);
+  char exact[1400];
+  for (int i = 0; i < 3000; ++i) {
+    std::uint64_t bits = random() & 0x7FFFFFFFFFFFFFFFu;
+    if (i % 3 == 0) bits &= 0x000FFFFFFFFFFFFFu;  // denormals
+    double low;
+    std::memcpy(&low, &bits, 8);
+    if (!std::isfinite(low)) continue;
+    const long double middle =
+        (static_cast<long double>(low) + std::nextafter(low, HUGE_VAL)) / 2;
+    std::snprintf(exact, sizeof exact, "%.1100Le", middle);
+    std::string digits = exact;
+    const std::size_t e = digits.find('e');
+    const std::string exponent = digits.substr(e);
+    digits.erase(e);
+    for (const std::string& text :
+         {digits + exponent, digits + std::string(900, '0') + "1" + exponent,
+          "0.000" + digits.substr(0, 1) + digits.substr(2) + "3" + exponent}) {
+      const double expected = std::strtod(text.c_str(), nullptr);
+      ASSERT_EQ(Bits(ParseDouble(text)), Bits(expected)) << text.substr(0, 60) << "...";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace dbcpack
