@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "table/number_parse.h"
@@ -84,13 +85,13 @@ constexpr std::int64_t kExponentLimit = 1000000000000000000;
 // exponent introduced by e, E, d or D with an optional sign and at least
 // one digit. The text is scanned once; both conversions work from this.
 struct DecimalScan {
-  const char* integerBegin;   // the integer digits
+  const char* integerBegin;  // the integer digits
   const char* integerEnd;
   const char* fractionBegin;  // the fraction digits, empty without a point
   const char* fractionEnd;
-  const char* end;            // where the number stopped
-  std::uint64_t mantissa;     // all the digits as one integer, modulo 2^64
-  std::int64_t exponent;      // the exponent's value, within +-kExponentLimit
+  const char* end;         // where the number stopped
+  std::uint64_t mantissa;  // all the digits as one integer, modulo 2^64
+  std::int64_t exponent;   // the exponent's value, within +-kExponentLimit
   bool negative;
 
   std::ptrdiff_t DigitCount() const {
@@ -185,6 +186,44 @@ inline void ConvertSlow(const DecimalScan& scan, float& result) {
   result = RoundToFloat(ConvertDecimalSlow(scan));
 }
 
+// Powers of ten as the nearest doubles, exact up to 10^22.
+constexpr double kRoundedPowers[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12,
+    1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22, 1e23, 1e24, 1e25,
+    1e26, 1e27, 1e28, 1e29, 1e30, 1e31, 1e32, 1e33, 1e34, 1e35, 1e36, 1e37, 1e38,
+    1e39, 1e40, 1e41, 1e42, 1e43, 1e44, 1e45, 1e46, 1e47, 1e48, 1e49, 1e50, 1e51,
+    1e52, 1e53, 1e54, 1e55, 1e56, 1e57, 1e58, 1e59, 1e60, 1e61, 1e62, 1e63, 1e64};
+
+// A float field's decimal whose scale is past the exact powers: mantissa x
+// 10^scale computed in doubles with a rounded power of ten is within two
+// units in the last place of the exact value, and of the double the exact
+// conversion rounds it to. When no point halfway between two floats lies
+// within four such units, all three round to the same float, which is
+// then the result; otherwise, or outside the range of normal floats, it
+// declines and the general conversion decides.
+inline bool ApproximateFloat(std::uint64_t mantissa, std::int64_t scale, bool negative,
+                             float& result) {
+  constexpr std::int64_t kRange = std::size(kRoundedPowers) - 1;
+  if (scale < -kRange || scale > kRange) return false;
+  const auto m = static_cast<double>(mantissa);  // exact: at most 2^53
+  const double value = scale < 0 ? m / kRoundedPowers[-scale] : m * kRoundedPowers[scale];
+  // Normal floats, away from the smallest and from overflow.
+  if (!(value >= 0x1p-125 && value <= 0x1p127)) return false;
+  // Below a float's precision a double has 29 more bits; halfway between
+  // two floats they read 1 followed by 28 zeros.
+  const std::uint64_t low = std::bit_cast<std::uint64_t>(value) & ((std::uint64_t{1} << 29) - 1);
+  if (low - (std::uint64_t{1} << 28) + 4 <= 8) return false;
+  result = static_cast<float>(negative ? -value : value);
+  return true;
+}
+
+inline bool ApproximateSlow(const DecimalScan&, std::int64_t, double&) { return false; }
+
+inline bool ApproximateSlow(const DecimalScan& scan, std::int64_t scale, float& result) {
+  return scan.DigitCount() <= 19 && scan.mantissa <= (std::uint64_t{1} << 53) &&
+         ApproximateFloat(scan.mantissa, scale, scan.negative, result);
+}
+
 // The decimal conversion into a double, or straight into a float: values of
 // the short conversion are at most 2^53 x 10^22, well inside the float
 // range, so the double needs no range check before it is narrowed and the
@@ -202,7 +241,7 @@ template <typename Number>
   // The common short decimal: at most 19 digits in all, so the mantissa is
   // exact in 64 bits, and a small power-of-ten scale.
   if (digits > 19 || scan.mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
-    ConvertSlow(scan, result);
+    if (!ApproximateSlow(scan, scale, result)) ConvertSlow(scan, result);
     return scan.end;
   }
   // Both operands are exact, so one multiply or divide rounds correctly;
