@@ -259,22 +259,25 @@ bool ParseRecord(RecordParser& parser, std::string_view line, char* record) {
 }
 
 // The fast path's string field at `p`: empty (nothing before the comma or
-// the end of the line) or quoted with no escape and no doubled quote, its
-// closing quote right before the comma or the end. Leaves `p` just past
-// the value; false for anything else.
-inline bool TakePlainString(RecordParser& parser, const char*& p, const char* const end,
-                            char* into) {
+// the end of the line) or quoted, its closing quote right before the comma
+// or the end. Leaves `p` just past the value; false for anything that is
+// an error.
+inline bool TakeString(RecordParser& parser, const char*& p, const char* const end, char* into) {
   std::uint32_t offset = 0;
   if (p != end && *p != ',') {
     if (*p != '"') return false;
     const char* const body = p + 1;
-    const auto length = static_cast<std::size_t>(end - body);
-    const char* quote = static_cast<const char*>(std::memchr(body, '"', length));
-    if (quote == nullptr || (quote + 1 != end && quote[1] != ',')) return false;
-    const auto size = static_cast<std::size_t>(quote - body);
-    if (std::memchr(body, '\\', size) != nullptr) return false;
-    if (size != 0) {
-      const std::int64_t interned = parser.pool.Intern(std::string_view(body, size));
+    const char* quote = FindQuoteOrBackslash(body, end);
+    std::string_view text(body, static_cast<std::size_t>(quote - body));
+    if (quote == end) return false;
+    if (*quote != '"' || (quote + 1 != end && quote[1] != ',')) {
+      // Escapes or doubled quotes: the value needs unescaping.
+      parser.scratch.clear();
+      if (ScanQuotedBody(body, end, parser.scratch, quote) != QuotedEnd::Closed) return false;
+      text = parser.scratch;
+    }
+    if (!text.empty()) {
+      const std::int64_t interned = parser.pool.Intern(text);
       if (interned < 0) return false;
       offset = static_cast<std::uint32_t>(interned);
     }
@@ -304,8 +307,8 @@ inline const char* TakeNumber(FieldType type, const char* p, const char* const e
 }
 
 // The fast path, for a plain line: every number followed at once by its
-// comma, every string as TakePlainString takes it, one value per column
-// and nothing after the last. On anything else it returns false before a
+// comma, every string as TakeString takes it, one value per column and
+// nothing after the last. On anything else it returns false before a
 // message could be due, and the general path parses the line again; for
 // what it takes, it gives what the general path gives.
 bool ParsePlainRecord(RecordParser& parser, std::string_view line, char* record) {
@@ -316,7 +319,7 @@ bool ParsePlainRecord(RecordParser& parser, std::string_view line, char* record)
   for (;; ++column) {
     char* const into = record + column->offset;
     if (column->type == FieldType::String) {
-      if (!TakePlainString(parser, p, end, into)) return false;
+      if (!TakeString(parser, p, end, into)) return false;
     } else {
       if (p == end || *p == ',') return false;
       p = TakeNumber(column->type, p, end, into);
