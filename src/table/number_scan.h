@@ -70,6 +70,18 @@ inline const char* AccumulateDigits(const char* p, const char* const end, std::u
   return p;
 }
 
+// AccumulateDigits for a value that starts at 0, shaped for the usual run
+// of fewer than eight digits: one word, no multiply by a power of ten.
+inline const char* ReadDigits(const char* p, const char* const end, std::uint64_t& value) {
+  value = 0;
+  if (end - p < 8) return AccumulateDigits(p, end, value);
+  const std::uint64_t word = Load8(p);
+  const int count = LeadingDigits(word);
+  if (count == 0) return p;
+  value = DigitsValue(word, count);
+  return count < 8 ? p + count : AccumulateDigits(p + 8, end, value);
+}
+
 // Powers of ten that a double holds exactly.
 constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -102,7 +114,11 @@ struct DecimalScan {
 // Skips leading white space and an optional sign, as strtol and strtod do.
 // The sign is taken without a branch: it is as likely one way as the other.
 inline const char* SkipSpaceAndSign(const char* p, const char* const end, bool& negative) {
-  while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
+  // Every white space byte is at most ' ', and numbers seldom start with
+  // one: a single test for the usual case.
+  if (p != end && static_cast<unsigned char>(*p) <= ' ') {
+    while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
+  }
   negative = false;
   if (p != end) {
     negative = *p == '-';
@@ -136,9 +152,8 @@ inline const char* ScanExponent(const char* p, const char* const end, std::int64
 inline DecimalScan ScanDecimal(const char* p, const char* const end) {
   DecimalScan scan;
   p = SkipSpaceAndSign(p, end, scan.negative);
-  scan.mantissa = 0;
   scan.integerBegin = p;
-  p = AccumulateDigits(p, end, scan.mantissa);
+  p = ReadDigits(p, end, scan.mantissa);
   scan.integerEnd = p;
   scan.fractionBegin = scan.fractionEnd = p;
   if (p != end && *p == '.') {
@@ -161,8 +176,8 @@ inline const char* ParseIntPrefix(const char* p, const char* const end, std::int
   bool negative;
   p = SkipSpaceAndSign(p, end, negative);
   const char* const digits = p;
-  std::uint64_t value = 0;
-  p = AccumulateDigits(p, end, value);
+  std::uint64_t value;
+  p = ReadDigits(p, end, value);
   if (p - digits > 10) {
     // More digits than any 32-bit value has: past the range unless they are
     // mostly leading zeros.
@@ -224,6 +239,14 @@ inline bool ApproximateSlow(const DecimalScan& scan, std::int64_t scale, float& 
          ApproximateFloat(scan.mantissa, scale, scan.negative, result);
 }
 
+// The conversions past the short one, out of line and given the scan by
+// value, so that the scan stays in registers on the way to the short one.
+template <typename Number>
+[[gnu::noinline]] void ConvertOutOfLine(const DecimalScan scan, std::int64_t scale,
+                                        Number& result) {
+  if (!ApproximateSlow(scan, scale, result)) ConvertSlow(scan, result);
+}
+
 // The decimal conversion into a double, or straight into a float: values of
 // the short conversion are at most 2^53 x 10^22, well inside the float
 // range, so the double needs no range check before it is narrowed and the
@@ -241,7 +264,7 @@ template <typename Number>
   // The common short decimal: at most 19 digits in all, so the mantissa is
   // exact in 64 bits, and a small power-of-ten scale.
   if (digits > 19 || scan.mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
-    if (!ApproximateSlow(scan, scale, result)) ConvertSlow(scan, result);
+    ConvertOutOfLine(scan, scale, result);
     return scan.end;
   }
   // Both operands are exact, so one multiply or divide rounds correctly;
