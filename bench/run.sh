@@ -252,7 +252,7 @@ bench_small() {
   else
     TARGETS+=("- ($label, for information: $count files in $(printf '%.3f' "$m") s, the same run on tmpfs, free of the disk file system's costs)")
   fi
-  [[ $label == small ]] && bench_unchanged "$root" "$count" "$in" "$first"
+  if [[ $label == small ]]; then bench_unchanged "$root" "$count" "$in" "$first"; fi
 }
 
 # bench_unchanged ROOT COUNT BYTES HASH: runs the converter again over the
@@ -300,7 +300,7 @@ fi
 # twice the pack and peak at DBC + 2 x CSV + 32 MiB.
 bench_unpack() {
   local rd=$RUNDIR/unpack dbc csv hash first types guessed pack_m m peak c_med ok limit
-  local -a packs=() times=() rsses=() cats=() cpus=() typesArgs=()
+  local -a packs=() packCpus=() times=() rsses=() cats=() cpus=() typesArgs=()
   cmake --build "$BUILD" --target dbcunpack >>"$DIR/build.log" 2>&1 ||
     { tail -30 "$DIR/build.log" >&2; die "build of dbcunpack failed (log: $DIR/build.log)"; }
   local unpack=$BUILD/dbcunpack
@@ -312,7 +312,10 @@ bench_unpack() {
     rm -f "$rd/wide.csv.dbc"
     run_timed "$rd" "$RUNDIR/unpack-pack.log" "$DBCPACK"
     check_log "$RUNDIR/unpack-pack.log" 1
-    ((i > 0)) && packs+=("$T")
+    if ((i > 0)); then
+      packs+=("$T")
+      packCpus+=("$CPU")
+    fi
   done
   check_dbc "$rd/wide.csv.dbc" wide.csv
   dbc=$(stat -c %s "$rd/wide.csv.dbc")
@@ -356,7 +359,7 @@ bench_unpack() {
   peak=$(maximum "${rsses[@]}")
   c_med=$(median "${cats[@]}")
   ROWS+=("| unpack wide.csv.dbc | $(mb "$dbc") | $(printf '%.3f' "$m") | $(rate "$dbc" "$m") | $(mib "$peak") | $(rate "$dbc" "$c_med") |")
-  DETAILS+=("- unpack: runs $(printf '%.3f ' "${times[@]}")s; CPU (user + system) median $(printf '%.3f' "$(median "${cpus[@]}")") s; pack of the same table $(printf '%.3f' "$pack_m") s (median); CSV output $(mb "$csv") MB, sha256 ${first:0:16}... identical in all $((RUNS + 1)) runs, round trip exact")
+  DETAILS+=("- unpack: runs $(printf '%.3f ' "${times[@]}")s; CPU (user + system) median $(printf '%.3f' "$(median "${cpus[@]}")") s; pack of the same table $(printf '%.3f' "$pack_m") s (median), CPU $(printf '%.3f' "$(median "${packCpus[@]}")") s; CSV output $(mb "$csv") MB, sha256 ${first:0:16}... identical in all $((RUNS + 1)) runs, round trip exact")
   ok=$(awk -v u="$m" -v p="$pack_m" 'BEGIN { print (u <= 2 * p) ? 1 : 0 }')
   TARGETS+=("- unpack time: $(printf '%.3f' "$m") s, limit 2 x pack $(printf '%.3f' "$pack_m") s = $(printf '%.3f' "$(awk -v p="$pack_m" 'BEGIN { print 2 * p }')") s: $(verdict "$ok")")
   limit=$((dbc + 2 * csv + 32 * 1048576))
