@@ -139,7 +139,7 @@ valgrind_unpack() {
   printf 'WDBC' >"$bad/short-header.dbc"
   printf 'XDBC\1\0\0\0\1\0\0\0\4\0\0\0\1\0\0\0\7\0\0\0\0' >"$bad/magic.dbc"
   printf 'WDBC\377\377\377\177\1\0\0\0\4\0\0\0\1\0\0\0\0' >"$bad/counts-past-end.dbc"
-  printf 'WDBC\1\0\0\0\1\0\0\0\4\0\0\0\2\0\0\0\377\0\0\0\0a' >"$bad/offset-past-block.dbc"
+  printf 'WDBC\1\0\0\0\1\0\0\0\4\0\0\0\2\0\0\0\1\0\0\0a\0' >"$bad/block-without-nul.dbc"
   printf 'WDBC\0\0\0\0\1\0\0\0\4\0\0\0\1\0\0\0\0' >"$bad/no-records.dbc"
   : >"$bad/empty.dbc"
   (cd "$tree" && setsid -w valgrind --quiet --error-exitcode=99 --leak-check=full \

@@ -41,7 +41,7 @@ constexpr std::string_view kHelp =
     "                that a wrong guess can be corrected with --types.\n"
     "  --force       replace a CSV file that already exists (without it, such\n"
     "                a file is left alone: it may hold your edits).\n"
-    "  --help        show this help.\n"
+    "  -h, --help    show this help.\n"
     "  --version     show the version.\n"
     "  --            end of the options: every further argument is a PATH.\n"
     "\n"
