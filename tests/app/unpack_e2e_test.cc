@@ -61,16 +61,9 @@ TEST(UnpackEndToEndTest, UnpacksAFolderKeepsEditsAndPacksBackToTheSameBytes) {
   fs::create_directories(dir / "data/sub");
   // Unambiguous to a guess: ints far past the string block, offsets at the
   // starts of its strings, floats whose bits are no plausible int.
-  const std::string spell = DbcBytes()
-                                .Header(2, 3, 12, 7)
-                                .Int(100000)
-                                .Int(1)
-                                .Float(2.5f)
-                                .Int(200000)
-                                .Int(0)
-                                .Float(-1.0f)
-                                .Raw(std::string("\0Sword\0", 7))
-                                .Str();
+  DbcBytes bytes;
+  bytes.Header(2, 3, 12, 7).Int(100000).Int(1).Float(2.5f).Int(200000).Int(0).Float(-1.0f);
+  const std::string spell = bytes.Raw(std::string("\0Sword\0", 7)).Str();
   WriteFile(dir / "data/sub/Spell.dbc", spell);
   // The packer's output beside its source, and the user's edits.
   WriteFile(dir / "data/items.csv", testing::kGoodTable);

@@ -220,13 +220,9 @@ TEST(WindowsEndToEndTest, ReplacesAnEarlierOutputAndLeavesNothingElse) {
 TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
   TempDir dir;
   const std::string name = "\xC3\xBCn\xC3\xAF.dbc";  // "ünï.dbc"
-  const std::string table = DbcBytes()
-                                .Header(1, 2, 8, 4)
-                                .Int(100000)
-                                .Int(1)
-                                .Raw(std::string_view("\0\xC3\x9F\0", 4))
-                                .Str();
-  WriteUtf8File(dir / name, table);
+  DbcBytes table;
+  table.Header(1, 2, 8, 4).Int(100000).Int(1).Raw(std::string_view("\0\xC3\x9F\0", 4));
+  WriteUtf8File(dir / name, table.Str());
   const RunResult run = RunProgram(DBCUNPACK_BINARY, {name, "missing.dbc"}, dir.Path());
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 1u);
