@@ -28,14 +28,27 @@ struct Column {
   std::size_t offset;
 };
 
+// A string value the fast path has read and interns once its whole line
+// has been read: either a view into the line or, unescaped, a piece of the
+// line's scratch buffer.
+struct PendingString {
+  const char* data;  // null: at `scratchOffset` in lineScratch
+  std::size_t scratchOffset;
+  std::size_t size;
+  std::uint32_t hash;
+  char* into;
+};
+
 // What the record loop works with: the columns, the string deduplication,
-// and a scratch buffer for string values that need unescaping.
+// and scratch buffers for string values that need unescaping.
 struct RecordParser {
   DbcTable& table;
   MessageSink& sink;
   std::vector<Column> columns;
   StringPool pool;
   std::string scratch;
+  std::vector<PendingString> pending;
+  std::string lineScratch;
 };
 
 // The text before the first byte 26, which ends a text file.
@@ -244,30 +257,46 @@ bool ParseRecord(RecordParser& parser, std::string_view line, char* record) {
 
 // The fast path's string field at `p`: empty (nothing before the comma or
 // the end of the line) or quoted, its closing quote right before the comma
-// or the end. Leaves `p` just past the value; false for anything that is
-// an error.
+// or the end. Leaves `p` just past the value and its offset pending;
+// false for anything that is an error.
 inline bool TakeString(RecordParser& parser, const char*& p, const char* const end, char* into) {
-  std::uint32_t offset = 0;
-  if (p != end && *p != ',') {
-    if (*p != '"') return false;
-    const char* const body = p + 1;
-    const char* quote = FindQuoteOrBackslash(body, end);
-    std::string_view text(body, static_cast<std::size_t>(quote - body));
-    if (quote == end) return false;
-    if (*quote != '"' || (quote + 1 != end && quote[1] != ',')) {
-      // Escapes or doubled quotes: the value needs unescaping.
-      parser.scratch.clear();
-      if (ScanQuotedBody(body, end, parser.scratch, quote) != QuotedEnd::Closed) return false;
-      text = parser.scratch;
-    }
-    if (!text.empty()) {
-      const std::int64_t interned = parser.pool.Intern(text);
-      if (interned < 0) return false;
-      offset = static_cast<std::uint32_t>(interned);
-    }
-    p = quote + 1;
+  PutFixed32(into, 0);
+  if (p == end || *p == ',') return true;
+  if (*p != '"') return false;
+  const char* const body = p + 1;
+  const char* quote = FindQuoteOrBackslash(body, end);
+  if (quote == end) return false;
+  PendingString string{body, 0, static_cast<std::size_t>(quote - body), 0, into};
+  if (*quote != '"' || (quote + 1 != end && quote[1] != ',')) {
+    // Escapes or doubled quotes: the value needs unescaping.
+    std::string& scratch = parser.lineScratch;
+    string.data = nullptr;
+    string.scratchOffset = scratch.size();
+    if (ScanQuotedBody(body, end, scratch, quote) != QuotedEnd::Closed) return false;
+    string.size = scratch.size() - string.scratchOffset;
   }
-  PutFixed32(into, offset);
+  if (string.size != 0) parser.pending.push_back(string);
+  p = quote + 1;
+  return true;
+}
+
+// Interns the strings of a line read by the fast path, in field order. The
+// hashes come first and then hints for the memory each string's look-up
+// reads, so that the cache misses of all the line's strings overlap
+// instead of following one another.
+bool InternPending(RecordParser& parser) {
+  for (PendingString& string : parser.pending) {
+    if (string.data == nullptr) string.data = parser.lineScratch.data() + string.scratchOffset;
+    string.hash = StringPool::HashOf(std::string_view(string.data, string.size));
+    parser.pool.PrefetchSlot(string.hash);
+  }
+  for (const PendingString& string : parser.pending) parser.pool.PrefetchString(string.hash);
+  for (const PendingString& string : parser.pending) {
+    const std::int64_t offset =
+        parser.pool.Intern(std::string_view(string.data, string.size), string.hash);
+    if (offset < 0) return false;  // too large: the general path says so
+    PutFixed32(string.into, static_cast<std::uint32_t>(offset));
+  }
   return true;
 }
 
@@ -295,7 +324,7 @@ inline const char* TakeNumber(FieldType type, const char* p, const char* const e
 // nothing after the last. On anything else it returns false before a
 // message could be due, and the general path parses the line again; for
 // what it takes, it gives what the general path gives.
-bool ParsePlainRecord(RecordParser& parser, std::string_view line, char* record) {
+bool ReadPlainRecord(RecordParser& parser, std::string_view line, char* record) {
   const char* p = line.data();
   const char* const end = p + line.size();
   const Column* column = parser.columns.data();
@@ -318,6 +347,12 @@ bool ParsePlainRecord(RecordParser& parser, std::string_view line, char* record)
       return true;
     }
   }
+}
+
+bool ParsePlainRecord(RecordParser& parser, std::string_view line, char* record) {
+  parser.pending.clear();
+  parser.lineScratch.clear();
+  return ReadPlainRecord(parser, line, record) && InternPending(parser);
 }
 
 bool ParseRecords(RecordParser& parser, std::string_view data) {
@@ -380,7 +415,7 @@ bool DbcTable::ParseCsv(std::string_view content, MessageSink& sink) {
       break;
     }
   }
-  RecordParser parser{*this, sink, std::move(columns), StringPool(stringBlock), std::string()};
+  RecordParser parser{*this, sink, std::move(columns), StringPool(stringBlock), {}, {}, {}};
   if (!ParseRecords(parser, data)) return false;
   stringBlockSize = static_cast<std::int32_t>(stringBlock.size());
   return true;

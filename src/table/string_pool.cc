@@ -75,8 +75,11 @@ std::uint64_t Hash(const char* data, std::size_t size) {
 
 StringPool::StringPool(platform::LargeString& block) : block_(block), slots_(1024, Slot{0, 0, 0}) {}
 
-std::int64_t StringPool::Intern(std::string_view text) {
-  const std::uint32_t hash = static_cast<std::uint32_t>(Hash(text.data(), text.size()));
+std::uint32_t StringPool::HashOf(std::string_view text) {
+  return static_cast<std::uint32_t>(Hash(text.data(), text.size()));
+}
+
+std::int64_t StringPool::Intern(std::string_view text, std::uint32_t hash) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
   while (slots_[i].offset != 0) {
