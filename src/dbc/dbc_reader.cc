@@ -1,19 +1,8 @@
 // Reading a DBC file's header against the file's own size, and the checks
 // of a list of column types and of the string fields against the table.
 // Every size is computed in 64 bits: four 32-bit counts, two of them
-// multiplied, cannot pass 2^64, so no sum or product here overflows.
-//
-// What is accepted beyond a file dbcpack writes, each with a warning:
-// - bytes after the string block: the block ends where the header says,
-//   and the rest is left out;
-// - a string block whose last byte is not a NUL, in a file that goes on
-//   after it with a NUL: the header's size ends the block inside its last
-//   string, and the block is read through that NUL, so that the string
-//   ends where a reader of NUL-terminated strings would end it. Any bytes
-//   after that NUL are left out as above.
-// A block whose last byte is not a NUL at the end of the file is taken as
-// it stands: its last string is unterminated, which matters only to a
-// field that points into it, and CheckStringFields refuses that field.
+// multiplied, cannot pass 2^64, so no sum or product here overflows. What
+// is read with a warning is listed at ReadDbc.
 #include "dbc/dbc_reader.h"
 
 #include <algorithm>
