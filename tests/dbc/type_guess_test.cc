@@ -17,29 +17,33 @@
 #include "table/dbc_table.h"
 #include "table/field_type.h"
 #include "table/message_sink.h"
+#include "test_util.h"
 
 namespace dbcpack {
 namespace {
 
-// A table packed by the real loader from CSV text, and its guessed types.
+using testing::DbcBytes;
+
+// A table packed by the real loader from CSV text, as a DBC file.
+std::string PackCsv(const std::string& csv) {
+  DbcTable table;
+  table.fileName = "gen.csv";
+  StringSink sink;
+  if (!table.LoadCsvContent(csv, sink)) ADD_FAILURE() << sink.Text();
+  std::string file;
+  for (const std::string_view piece : EncodeDbc(table.Image()).Pieces()) file.append(piece);
+  return file;
+}
+
 struct Guessed {
   bool ok = false;
   std::vector<FieldType> types;
   std::string messages;
 };
 
-Guessed GuessCsv(const std::string& csv) {
-  DbcTable table;
-  table.fileName = "gen.csv";
+Guessed GuessFile(const std::string& file) {
   StringSink sink;
   Guessed guessed;
-  if (!table.LoadCsvContent(csv, sink)) {
-    ADD_FAILURE() << sink.Text();
-    return guessed;
-  }
-  std::string file;
-  for (const std::string_view piece : EncodeDbc(table.Image()).Pieces()) file.append(piece);
-  sink.Clear();
   TableImage image;
   if (!ReadDbc(file, "gen.csv.dbc", image, sink)) {
     ADD_FAILURE() << sink.Text();
@@ -50,6 +54,8 @@ Guessed GuessCsv(const std::string& csv) {
   return guessed;
 }
 
+Guessed GuessCsv(const std::string& csv) { return GuessFile(PackCsv(csv)); }
+
 std::string TypeList(const std::vector<FieldType>& types) {
   std::string list;
   for (const FieldType type : types) {
@@ -57,6 +63,144 @@ std::string TypeList(const std::vector<FieldType>& types) {
     list += FieldTypeKeyword(type);
   }
   return list;
+}
+
+// CSV text: the header, then `count` lines from `line(r)`.
+template <typename Line>
+std::string Rows(const std::string& header, int count, Line line) {
+  std::string csv = header + "\n";
+  for (int r = 0; r < count; ++r) csv += line(r) + "\n";
+  return csv;
+}
+
+std::string N(long long value) { return std::to_string(value); }
+
+TEST(TypeGuessTest, TellsColumnsThatAreEasyToConfuse) {
+  struct Case {
+    const char* name;
+    std::string csv;
+    const char* types;
+  };
+  const auto id = [](int r) { return N(r + 1); };
+  const auto name = [](int r) { return "\"Name " + N(r * 7 % 23) + "\""; };
+  const Case cases[] = {
+      {"flags of 0 and 1 beside names",
+       Rows("int,string,int", 60,
+            [&](int r) { return id(r) + "," + name(r) + "," + N(r % 3 == 0); }),
+       "int,string,int"},
+      {"a flag before the names",
+       Rows("int,int,string", 60,
+            [&](int r) { return id(r) + "," + N(r % 2 == 0) + "," + name(r); }),
+       "int,int,string"},
+      {"counters and small enums",
+       Rows("int,int,int,string", 60,
+            [&](int r) {
+              return id(r) + "," + N(r % 9) + "," + N(r % 4 == 0 ? 0 : 3) + "," + name(r);
+            }),
+       "int,int,int,string"},
+      {"masks with the high bit set",
+       Rows("int,int,int", 60,
+            [&](int r) {
+              return id(r) + "," + N((r % 2 ? -2147483648LL : 0) | (1 << (r % 5))) + "," +
+                     N(r % 3 ? -1 : 0x7FFFFFFF);
+            }),
+       "int,int,int"},
+      {"mask bits that read as 2.0 and 2.0000002",
+       Rows("int,int", 60, [&](int r) { return id(r) + "," + N(0x40000000 | (r % 4)); }),
+       "int,int"},
+      {"negative ints",
+       Rows("int,int", 60, [&](int r) { return id(r) + "," + N(r % 4 == 0 ? -1 : -7 * r); }),
+       "int,int"},
+      {"NaN bits among floats",
+       Rows("int,int", 60,
+            [&](int r) { return id(r) + "," + N(r % 3 == 0 ? 0x7FC00000 : 0x3F800000 + r); }),
+       "int,int"},
+      {"floats",
+       Rows("int,float,float,float", 60,
+            [&](int r) {
+              return id(r) + "," + N(r * 37 % 100 - 50) + ".25," + (r % 4 ? "1" : "0.5") + "," +
+                     (r % 5 ? "0" : "-1234.5677");
+            }),
+       "int,float,float,float"},
+      {"strings",
+       Rows("int,string,string", 60,
+            [&](int r) {
+              return id(r) + "," + name(r) + ",\"Interface\\Icons\\Spell_" + N(r % 5) + "\"";
+            }),
+       "int,string,string"},
+      {"locale strings, mostly empty",
+       Rows("int,string,string,string,int", 60,
+            [&](int r) {
+              return id(r) + "," + name(r) + (r == 17 ? ",\"Nom\"" : ",") + ",," + N(0xFF01FE);
+            }),
+       "int,string,string,int,int"},
+      {"zeros are ints", Rows("int,float,string,int", 60, [&](int r) { return id(r) + ",0,,0"; }),
+       "int,int,int,int"},
+      {"bytes first",
+       Rows("byte,byte,int,string,float", 60,
+            [&](int r) {
+              return N(r % 3) + "," + N(r * 11 % 256) + "," + id(r) + "," + name(r) + ",0.5";
+            }),
+       "byte,byte,int,string,float"},
+      {"a byte in the middle",
+       Rows("int,string,byte,int,float", 60,
+            [&](int r) {
+              return id(r) + "," + name(r) + "," + N(r % 2) + "," + N(r % 40) + "," + N(r) + ".5";
+            }),
+       "int,string,byte,int,float"},
+      {"bytes last",
+       Rows("int,int,float,byte,byte,byte", 60,
+            [&](int r) {
+              return id(r) + "," + N(r * 13 % 1000) + ",1.5," + N(r % 5) + ",0," + N(r % 2 * 255);
+            }),
+       "int,int,float,byte,byte,byte"},
+  };
+  for (const Case& c : cases) {
+    const Guessed guessed = GuessCsv(c.csv);
+    EXPECT_TRUE(guessed.ok) << c.name;
+    EXPECT_EQ(TypeList(guessed.types), c.types) << c.name;
+    EXPECT_EQ(guessed.messages, "") << c.name;
+  }
+}
+
+// A value that rules out a string or float column counts wherever it lies,
+// in the records the guess samples or not.
+TEST(TypeGuessTest, OneValueAnywhereRulesOutStringsAndFloats) {
+  const int records = 20000;
+  const std::string csv = Rows("int,float,string", records, [](int r) {
+    return N(r + 1) + "," + N(r % 100) + ".5,\"Name " + N(r % 50) + "\"";
+  });
+  const std::string clean = PackCsv(csv);
+  ASSERT_EQ(TypeList(GuessFile(clean).types), "int,float,string");
+  for (int r = 1000; r < records; r += 2375) {
+    SCOPED_TRACE(r);
+    const std::size_t record = 20 + static_cast<std::size_t>(r) * 12;
+    std::string file = clean;
+    file.replace(record + 4, 4, std::string("\x01\x00\xC0\x7F", 4));  // a NaN
+    EXPECT_EQ(TypeList(GuessFile(file).types), "int,int,string");
+    file = clean;
+    file.replace(record + 8, 4, std::string("\x02\x00\x00\x00", 4));  // inside "Name 0"
+    EXPECT_EQ(TypeList(GuessFile(file).types), "int,float,int");
+  }
+}
+
+TEST(TypeGuessTest, FilesWithoutRecordsOrTooManyPlacements) {
+  // No records tell nothing: the one-byte columns are taken to be the last.
+  Guessed guessed = GuessFile(DbcBytes().Header(0, 4, 10, 1).Raw(std::string(1, '\0')).Str());
+  EXPECT_TRUE(guessed.ok);
+  EXPECT_EQ(TypeList(guessed.types), "int,int,byte,byte");
+  // 10000 fields of which 6711 are bytes: more placements than are searched.
+  const std::uint32_t fields = 10000;
+  const std::uint32_t size = 4 * fields - 3 * 6711;
+  guessed = GuessFile(DbcBytes()
+                          .Header(1, fields, size, 1)
+                          .Raw(std::string(size, '\0'))
+                          .Raw(std::string(1, '\0'))
+                          .Str());
+  EXPECT_FALSE(guessed.ok);
+  EXPECT_EQ(guessed.messages,
+            "ERROR: 'gen.csv.dbc': Can't guess the field types: '10000' fields in '19867'-byte "
+            "records must include '6711' 1-byte fields; give the types with --types.\n");
 }
 
 // --- Generated tables -----------------------------------------------------
