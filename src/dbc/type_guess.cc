@@ -396,9 +396,8 @@ bool MaskLikeFloat(std::uint32_t v) {
 WordFacts FactsOf(const Sample& sample, std::size_t size, std::size_t offset,
                   const StringBlock& strings) {
   WordFacts facts;
-  const char* at = sample.bytes.data() + offset;
-  for (std::uint32_t r = 0; r < sample.rows; ++r, at += size) {
-    const std::uint32_t v = DecodeFixed32(at);
+  for (std::uint32_t r = 0; r < sample.rows; ++r) {
+    const std::uint32_t v = DecodeFixed32(sample.bytes.data() + r * size + offset);
     if (v == 0) continue;
     if (facts.distinct == 0 || (facts.distinct == 1 && v != facts.single)) ++facts.distinct;
     if (facts.distinct == 1) facts.single = v;
@@ -451,9 +450,11 @@ void ClaimSingleStrings(const Sample& sample, std::size_t size, Columns& columns
     for (std::uint32_t r = 0; r < sample.rows && !used; ++r) {
       const char* record = sample.bytes.data() + static_cast<std::size_t>(r) * size;
       for (std::size_t c = 0; c < count && !used; ++c) {
+        const bool string = columns.types[c] == FieldType::String;
+        if (!string && !HoldsSingleString(columns, c)) continue;
         if (DecodeFixed32(record + columns.offsets[c]) != v) continue;
-        used = columns.types[c] == FieldType::String;
-        const bool claims = HoldsSingleString(columns, c) && columns.facts[c].single == v;
+        used = string;
+        const bool claims = !string && columns.facts[c].single == v;
         if (claims && (first == count || first == 0)) first = c;
       }
     }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -30,8 +31,9 @@ std::string PackCsv(const std::string& csv) {
   table.fileName = "gen.csv";
   StringSink sink;
   if (!table.LoadCsvContent(csv, sink)) ADD_FAILURE() << sink.Text();
+  const EncodedDbc encoded = EncodeDbc(table.Image());
   std::string file;
-  for (const std::string_view piece : EncodeDbc(table.Image()).Pieces()) file.append(piece);
+  for (const std::string_view piece : encoded.Pieces()) file.append(piece);
   return file;
 }
 
@@ -219,9 +221,16 @@ class Rng {
   double Uniform() { return static_cast<double>(Next() >> 11) / 9007199254740992.0; }
   double Between(double low, double high) { return low + (high - low) * Uniform(); }
   bool Chance(double p) { return Uniform() < p; }
-  // Log-uniform in [low, high]: many small, some large.
-  std::uint32_t Scale(double low, double high) {
-    return static_cast<std::uint32_t>(std::exp(Between(std::log(low), std::log(high))));
+  // Roughly log-uniform in [low, high], many small and some large: a
+  // uniform octave, then a uniform point in it. Exact arithmetic only, so
+  // that every compiler draws the same tables.
+  std::uint32_t Scale(std::uint32_t low, std::uint32_t high) {
+    const auto octaves = static_cast<std::uint32_t>(std::bit_width(high / low));
+    for (;;) {
+      const auto octave = static_cast<int>(Below(octaves));
+      const double v = std::ldexp(low * (1 + Uniform()), octave);
+      if (v <= high) return static_cast<std::uint32_t>(v);
+    }
   }
 
  private:
@@ -294,15 +303,27 @@ std::string Word(Rng& rng) {
 
 std::string Sentence(Rng& rng, std::uint32_t words) {
   std::string text = Word(rng);
-  for (std::uint32_t i = 1; i < words; ++i) text += (rng.Chance(0.1) ? ", " : " ") + Word(rng);
+  for (std::uint32_t i = 1; i < words; ++i) {
+    text += rng.Chance(0.1) ? ", " : " ";
+    text += Word(rng);
+  }
   return text + ".";
+}
+
+std::string TwoWords(Rng& rng) {
+  const std::string first = Word(rng);
+  return first + " " + Word(rng);
 }
 
 std::string PathString(Rng& rng) {
   static const char* const folders[] = {"Interface\\Icons\\", "World\\Generic\\Passive\\",
                                         "Spells\\", "Creature\\", "Sound\\Doodad\\"};
   static const char* const endings[] = {".blp", ".m2", ".wav", ""};
-  return folders[rng.Below(5)] + Word(rng) + "_" + Word(rng) + endings[rng.Below(4)];
+  std::string path = folders[rng.Below(5)];
+  path += Word(rng);
+  path += "_";
+  path += Word(rng);
+  return path + endings[rng.Below(4)];
 }
 
 Column MakeColumn(Kind kind, Rng& rng) {
@@ -338,7 +359,7 @@ Column MakeColumn(Kind kind, Rng& rng) {
     case Kind::Name:
     case Kind::Path:
       for (std::uint32_t i = 0, count = rng.Scale(1, 200); i < count; ++i) {
-        c.pool.push_back(kind == Kind::Name ? Word(rng) + " " + Word(rng) : PathString(rng));
+        c.pool.push_back(kind == Kind::Name ? TwoWords(rng) : PathString(rng));
       }
       break;
     case Kind::Locale:
@@ -369,7 +390,11 @@ std::string IntValue(Column& c, Rng& rng) {
       v = on ? 1 + rng.Below(c.n) : 0;
       break;
     case Kind::Enum:
-      v = on ? rng.Below(c.n) * rng.Below(2) + rng.Below(3) : 0;
+      if (on) {
+        v = rng.Below(c.n);
+        v *= rng.Below(2);
+        v += rng.Below(3);
+      }
       break;
     case Kind::Flag:
       v = on ? 1 : 0;
@@ -390,7 +415,8 @@ std::string IntValue(Column& c, Rng& rng) {
       v = c.base;
       break;
     case Kind::Color:
-      v = (rng.Chance(0.5) ? 0xFF000000 : 0) | rng.Below(0x1000000);
+      v = rng.Chance(0.5) ? 0xFF000000 : 0;
+      v |= rng.Below(0x1000000);
       break;
     default:
       break;
@@ -416,7 +442,10 @@ std::string FloatValue(Column& c, Rng& rng) {
       v = on && rng.Chance(0.3) ? static_cast<float>(rng.Between(0, 100)) : 0;
       break;
     case Kind::Duration:
-      v = on ? static_cast<float>(rng.Below(c.n)) * (rng.Chance(0.5) ? 0.5f : 1000.0f) : 0;
+      if (on) {
+        v = static_cast<float>(rng.Below(c.n));
+        v *= rng.Chance(0.5) ? 0.5f : 1000.0f;
+      }
       break;
     default:
       break;
@@ -428,7 +457,7 @@ std::string StringValue(Column& c, Rng& rng) {
   switch (c.kind) {
     case Kind::Name:
       if (rng.Chance(0.05)) return "\"\"";
-      return Quoted(rng.Chance(0.6) ? Word(rng) + " " + Word(rng)
+      return Quoted(rng.Chance(0.6) ? TwoWords(rng)
                                     : c.pool[rng.Below(static_cast<std::uint32_t>(c.pool.size()))]);
     case Kind::Path:
       if (!rng.Chance(c.p)) return "\"\"";
