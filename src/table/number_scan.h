@@ -87,10 +87,11 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// An exponent's value stops growing here: far beyond any decimal a double
-// can tell from zero or infinity, and far from overflowing when the number
-// of digits (at most the size of a file) is added to it.
-constexpr std::int64_t kExponentLimit = 1000000000000000000;
+// An exponent's value stops growing once past this, so that it stays
+// below 10^18 + 10: far beyond any decimal a double can tell from zero or
+// infinity, and far from overflowing when the number of digits (at most
+// the size of a file) is added to it.
+constexpr std::int64_t kExponentLimit = 100000000000000000;
 
 // What the decimal grammar found at the start of a text: white space, an
 // optional sign, digits with an optional full stop, and an optional
