@@ -59,7 +59,7 @@ void AddRun(const TableImage& table, Sample& sample, std::uint32_t first, std::u
       table.records.substr(static_cast<std::size_t>(first) * table.recordSize,
                            static_cast<std::size_t>(count) * table.recordSize);
   sample.bytes.insert(sample.bytes.end(), run.begin(), run.end());
-  sample.follows.push_back(sample.rows != 0 && sample.end == first);
+  sample.follows.push_back(sample.rows != 0 && sample.end == first ? 1 : 0);
   sample.follows.resize(sample.follows.size() + count - 1, 1);
   sample.rows += count;
   sample.end = static_cast<std::uint64_t>(first) + count;
@@ -106,7 +106,8 @@ class StringBlock {
   // Bits to name a string of the block.
   double Bits(std::uint32_t offset) const {
     if (offset == 0) return 1;
-    return StartsString(offset) ? bits_ : kNever;
+    if (!StartsString(offset)) return kNever;
+    return bits_;
   }
 
  private:
