@@ -20,7 +20,11 @@ class MessageSink {
 
   // printf-style formatting; every message is one line ending in "\n".
   void Print(const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+      // MinGW's C++ library formats as C99 does (%zu, %lld), not as the
+      // system's msvcrt; the check must follow the formatter in use.
+      __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)))
+#elif defined(__GNUC__)
       __attribute__((format(printf, 2, 3)))
 #endif
       ;
