@@ -112,9 +112,10 @@ Decimal DecimalOf(const char* text, const char* end) {
     if (*p != '.') decimal.digits[decimal.count++] = *p;
   }
   while (decimal.count > 1 && decimal.digits[decimal.count - 1] == '0') --decimal.count;
+  const bool negative = p[1] == '-';
   int exponent = 0;
-  std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
-  decimal.point = exponent + 1;
+  for (p += 2; p != end; ++p) exponent = exponent * 10 + (*p - '0');
+  decimal.point = (negative ? -exponent : exponent) + 1;
   return decimal;
 }
 
