@@ -93,12 +93,12 @@ bool RepacksIdentically(std::string_view csv, std::string_view file,
   table.fileName = "f.csv";
   dbcpack::StringSink messages;
   const bool loaded = table.LoadCsvContent(csv, messages);
-  Check(loaded || warned || original.recordCount == 0, "the text does not load",
-        messages.Text());
+  Check(loaded || warned || original.recordCount == 0, "the text does not load", messages.Text());
   if (!loaded) return false;
   if (!warned) CheckSameValues(original, table.Image(), types);
   std::string bytes;
-  for (const std::string_view piece : dbcpack::EncodeDbc(table.Image()).Pieces()) bytes += piece;
+  const dbcpack::EncodedDbc encoded = dbcpack::EncodeDbc(table.Image());
+  for (const std::string_view piece : encoded.Pieces()) bytes += piece;
   return bytes == file;
 }
 
@@ -133,8 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool warned = !writeMessages.Text().empty();
   const bool identical = RepacksIdentically(text, file, table, types, warned);
   const dbcpack::RoundTrip result = dbcpack::CheckRoundTrip(text, file, table, types);
-  Check(result.exact == identical, identical ? "an identical repack not called exact"
-                                             : "a different repack called exact",
+  Check(result.exact == identical,
+        identical ? "an identical repack not called exact" : "a different repack called exact",
         result.difference);
   Check(result.exact == result.difference.empty(), "a difference given with an exact result",
         result.difference);

@@ -191,7 +191,8 @@ std::string Repack(const std::string& csv) {
   StringSink sink;
   if (!table.LoadCsvContent(csv, sink)) return "refused: " + sink.Text();
   std::string bytes;
-  for (const std::string_view piece : EncodeDbc(table.Image()).Pieces()) bytes += piece;
+  const EncodedDbc encoded = EncodeDbc(table.Image());
+  for (const std::string_view piece : encoded.Pieces()) bytes += piece;
   return bytes;
 }
 
