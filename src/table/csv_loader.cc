@@ -28,14 +28,27 @@ struct Column {
   std::size_t offset;
 };
 
+// A string value the fast path has read and interns once its whole line
+// has been read: either a view into the line or, unescaped, a piece of the
+// line's scratch buffer.
+struct PendingString {
+  const char* data;  // null: at `scratchOffset` in lineScratch
+  std::size_t scratchOffset;
+  std::size_t size;
+  std::uint32_t hash;
+  char* into;
+};
+
 // What the record loop works with: the columns, the string deduplication,
-// and a scratch buffer for string values that need unescaping.
+// and scratch buffers for string values that need unescaping.
 struct RecordParser {
   DbcTable& table;
   MessageSink& sink;
   std::vector<Column> columns;
   StringPool pool;
   std::string scratch;
+  std::vector<PendingString> pending;
+  std::string lineScratch;
 };
 
 // Messages passed on only while the file's bytes are still the file's: once
@@ -234,10 +247,10 @@ bool ParseNumberField(RecordParser& parser, std::string_view& line, FieldType ty
   return true;
 }
 
-// One record, from its line into `record`, with every message of a line.
+// One record, from its line into `record`, with every message of a line:
+// the general path, exact for every quirk of the dialect.
 bool ParseRecord(RecordParser& parser, std::string_view line, char* record) {
   DbcTable& table = parser.table;
-  ++table.lineNumber;
   table.fieldIndex = 0;
   const std::size_t count = parser.columns.size();
   for (std::size_t k = 0;; ++k) {
@@ -258,12 +271,117 @@ bool ParseRecord(RecordParser& parser, std::string_view line, char* record) {
   return true;
 }
 
+// The fast path's string field at `p`: empty (nothing before the comma or
+// the end of the line) or quoted, its closing quote right before the comma
+// or the end. Leaves `p` just past the value and its offset pending;
+// false for anything that is an error.
+inline bool TakeString(RecordParser& parser, const char*& p, const char* const end, char* into) {
+  PutFixed32(into, 0);
+  if (p == end || *p == ',') return true;
+  if (*p != '"') return false;
+  const char* const body = p + 1;
+  const char* quote = FindQuoteOrBackslash(body, end);
+  if (quote == end) return false;
+  PendingString string{body, 0, static_cast<std::size_t>(quote - body), 0, into};
+  if (*quote != '"' || (quote + 1 != end && quote[1] != ',')) {
+    // Escapes or doubled quotes: the value needs unescaping.
+    std::string& scratch = parser.lineScratch;
+    string.data = nullptr;
+    string.scratchOffset = scratch.size();
+    if (ScanQuotedBody(body, end, scratch, quote) != QuotedEnd::Closed) return false;
+    string.size = scratch.size() - string.scratchOffset;
+  }
+  if (string.size != 0) parser.pending.push_back(string);
+  p = quote + 1;
+  return true;
+}
+
+// Interns the strings of a line read by the fast path, in field order. The
+// hashes come first and then hints for the memory each string's look-up
+// reads, so that the cache misses of all the line's strings overlap
+// instead of following one another.
+bool InternPending(RecordParser& parser) {
+  for (PendingString& string : parser.pending) {
+    if (string.data == nullptr) string.data = parser.lineScratch.data() + string.scratchOffset;
+    string.hash = StringPool::HashOf(std::string_view(string.data, string.size));
+    parser.pool.PrefetchSlot(string.hash);
+  }
+  for (const PendingString& string : parser.pending) parser.pool.PrefetchString(string.hash);
+  for (const PendingString& string : parser.pending) {
+    const std::int64_t offset =
+        parser.pool.Intern(std::string_view(string.data, string.size), string.hash);
+    if (offset < 0) return false;  // too large: the general path says so
+    PutFixed32(string.into, static_cast<std::uint32_t>(offset));
+  }
+  return true;
+}
+
+// The fast path's number at `p`, which is neither the end nor a comma;
+// returns where the number stopped.
+inline const char* TakeNumber(FieldType type, const char* p, const char* const end, char* into) {
+  if (type == FieldType::Float) {
+    float value;
+    p = ParseFloatPrefix(p, end, value);
+    PutFloat(into, value);
+    return p;
+  }
+  std::int32_t value;
+  p = ParseIntPrefix(p, end, value);
+  if (type == FieldType::Byte) {
+    *into = static_cast<char>(static_cast<std::uint32_t>(value) & 0xFF);
+  } else {
+    PutInt32(into, value);
+  }
+  return p;
+}
+
+// The fast path, for a plain line: every number followed at once by its
+// comma, every string as TakeString takes it, one value per column and
+// nothing after the last. On anything else it returns false before a
+// message could be due, and the general path parses the line again; for
+// what it takes, it gives what the general path gives.
+bool ReadPlainRecord(RecordParser& parser, std::string_view line, char* record) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  const Column* column = parser.columns.data();
+  const Column* const last = column + parser.columns.size() - 1;
+  for (;; ++column) {
+    char* const into = record + column->offset;
+    if (column->type == FieldType::String) {
+      if (!TakeString(parser, p, end, into)) return false;
+    } else {
+      if (p == end || *p == ',') return false;
+      p = TakeNumber(column->type, p, end, into);
+    }
+    if (column == last) return p == end;
+    if (p == end || *p != ',') return false;
+    if (++p == end) {
+      // A comma that ends the line opens one more, empty, field: fine for
+      // a last column of strings, an error or a quirk for anything else.
+      if (column + 1 != last || last->type != FieldType::String) return false;
+      PutFixed32(record + last->offset, 0);
+      return true;
+    }
+  }
+}
+
+bool ParsePlainRecord(RecordParser& parser, std::string_view line, char* record) {
+  parser.pending.clear();
+  parser.lineScratch.clear();
+  return ReadPlainRecord(parser, line, record) && InternPending(parser);
+}
+
 bool ParseRecords(RecordParser& parser, std::string_view data) {
   DbcTable& table = parser.table;
   const auto size = static_cast<std::size_t>(table.recordSize);
   const auto count = static_cast<std::size_t>(table.recordCount);
-  for (std::size_t r = 0; r < count; ++r) {
-    if (!ParseRecord(parser, NextLine(data), table.records.Data() + r * size)) return false;
+  char* record = table.records.Data();
+  for (std::size_t r = 0; r < count; ++r, record += size) {
+    const std::string_view line = NextLine(data);
+    ++table.lineNumber;
+    if (!ParsePlainRecord(parser, line, record) && !ParseRecord(parser, line, record)) {
+      return false;
+    }
   }
   return true;
 }
@@ -313,7 +431,7 @@ bool DbcTable::ParseCsv(std::string_view content, MessageSink& sink) {
       break;
     }
   }
-  RecordParser parser{*this, sink, std::move(columns), StringPool(stringBlock), std::string()};
+  RecordParser parser{*this, sink, std::move(columns), StringPool(stringBlock), {}, {}, {}};
   if (!ParseRecords(parser, data)) return false;
   stringBlockSize = static_cast<std::int32_t>(stringBlock.size());
   return true;

@@ -1,17 +1,25 @@
 // Little-endian encoding of a DBC table's fields, the same bytes on any
-// host: values are taken apart with shifts, never copied as host integers.
+// host: a value is stored in little-endian byte order whatever the host's
+// order, never copied as a host integer.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
 namespace dbcpack {
 
 inline char* PutFixed32(char* dst, std::uint32_t value) {
-  dst[0] = static_cast<char>(value & 0xFF);
-  dst[1] = static_cast<char>((value >> 8) & 0xFF);
-  dst[2] = static_cast<char>((value >> 16) & 0xFF);
-  dst[3] = static_cast<char>((value >> 24) & 0xFF);
+  if constexpr (std::endian::native == std::endian::little) {
+    // One store where the host's order is the file's; the compiler does
+    // not always merge the four byte stores below into one.
+    std::memcpy(dst, &value, 4);
+  } else {
+    dst[0] = static_cast<char>(value & 0xFF);
+    dst[1] = static_cast<char>((value >> 8) & 0xFF);
+    dst[2] = static_cast<char>((value >> 16) & 0xFF);
+    dst[3] = static_cast<char>((value >> 24) & 0xFF);
+  }
   return dst + 4;
 }
 

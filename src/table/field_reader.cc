@@ -4,7 +4,30 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace dbcpack {
+
+const char* FindQuoteOrBackslash(const char* p, const char* const end) {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time; the tail byte by byte, so that nothing past
+  // `end` is read.
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  for (; end - p >= 16; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int hits = _mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
+    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+#endif
+  for (; p != end; ++p) {
+    if (*p == '"' || *p == '\\') return p;
+  }
+  return end;
+}
 
 bool NextToken(std::string_view& line, std::string_view& token) {
   if (line.empty()) return false;
@@ -22,6 +45,37 @@ bool NextToken(std::string_view& line, std::string_view& token) {
   return true;
 }
 
+QuotedEnd ScanQuotedBody(const char* body, const char* const end, std::string& out,
+                         const char*& quote) {
+  const char* p = body;
+  for (;;) {
+    // Copy the plain run up to the next quote or backslash in one go.
+    const char* const stop = FindQuoteOrBackslash(p, end);
+    out.append(p, static_cast<std::size_t>(stop - p));
+    if (stop == end) return QuotedEnd::Missing;
+    const char next = stop + 1 != end ? stop[1] : '\0';
+    if (*stop == '\\') {
+      // \n and \r are the only escapes; any other backslash is itself.
+      if (next == 'n' || next == 'r') {
+        out.push_back(next == 'n' ? '\n' : '\r');
+        p = stop + 2;
+      } else {
+        out.push_back('\\');
+        p = stop + 1;
+      }
+      continue;
+    }
+    if (next == '"') {
+      out.push_back('"');
+      p = stop + 2;
+      continue;
+    }
+    if (next != ',' && stop + 1 != end) return QuotedEnd::UnexpectedEnd;
+    quote = stop;
+    return QuotedEnd::Closed;
+  }
+}
+
 bool ReadQuotedString(const DbcTable& table, std::string_view& line, std::string& out,
                       MessageSink& sink) {
   if (line.empty()) return true;
@@ -36,52 +90,21 @@ bool ReadQuotedString(const DbcTable& table, std::string_view& line, std::string
         "If is an empty string leave field empty, if is not empty put the text between \".\n");
     return false;
   }
-
-  const char* const begin = line.data();
-  const std::size_t length = line.size();
-  std::size_t i = 1;
-  while (i < length) {
-    // Copy the plain run up to the next quote or backslash in one go.
-    const char* run = begin + i;
-    const std::size_t left = length - i;
-    const char* quote = static_cast<const char*>(std::memchr(run, '"', left));
-    const std::size_t scan = quote ? static_cast<std::size_t>(quote - run) : left;
-    const char* backslash = static_cast<const char*>(std::memchr(run, '\\', scan));
-    const char* stop = backslash ? backslash : quote;
-    if (stop == nullptr) {
-      out.append(run, left);
-      break;
+  const char* const end = line.data() + line.size();
+  const char* quote = nullptr;
+  switch (ScanQuotedBody(line.data() + 1, end, out, quote)) {
+    case QuotedEnd::Closed: {
+      // A comma that ends the line stays, as one more, empty, field.
+      const auto i = static_cast<std::size_t>(quote - line.data());
+      line.remove_prefix(i + 2 < line.size() ? i + 2 : i + 1);
+      return true;
     }
-    out.append(run, static_cast<std::size_t>(stop - run));
-    i = static_cast<std::size_t>(stop - begin);
-    const char next = i + 1 < length ? begin[i + 1] : '\0';
-    if (*stop == '\\') {
-      if (next == 'n') {
-        out.push_back('\n');
-        i += 2;
-      } else if (next == 'r') {
-        out.push_back('\r');
-        i += 2;
-      } else {
-        out.push_back('\\');
-        i += 1;
-      }
-      continue;
-    }
-    if (next == '"') {
-      out.push_back('"');
-      i += 2;
-      continue;
-    }
-    if (next != ',' && i + 1 < length) {
+    case QuotedEnd::UnexpectedEnd:
       sink.Print("ERROR: '%s': Unexpected end of string in field '%i' at line '%i'.\n",
                  table.fileName.c_str(), table.fieldIndex, table.lineNumber);
       return false;
-    }
-    // The closing quote. A comma that ends the line stays, as one more,
-    // empty, field.
-    line.remove_prefix(i + 2 < length ? i + 2 : i + 1);
-    return true;
+    case QuotedEnd::Missing:
+      break;
   }
   sink.Print("ERROR: '%s': Missing \" in the end of string in field '%i' at line '%i'.\n",
              table.fileName.c_str(), table.fieldIndex, table.lineNumber);
@@ -92,20 +115,14 @@ bool ReadQuotedField(const DbcTable& table, std::string_view& line, std::string&
                      std::string_view& value, MessageSink& sink) {
   value = std::string_view();
   if (line.size() > 1 && line.front() == '"') {
-    const char* const begin = line.data();
-    const std::size_t length = line.size();
-    const char* const body = begin + 1;
-    const char* quote = static_cast<const char*>(std::memchr(body, '"', length - 1));
-    if (quote != nullptr) {
-      const std::size_t i = static_cast<std::size_t>(quote - begin);
-      const char next = i + 1 < length ? begin[i + 1] : '\0';
-      const std::size_t size = static_cast<std::size_t>(quote - body);
-      if (next != '"' && (next == ',' || i + 1 == length) &&
-          std::memchr(body, '\\', size) == nullptr) {
-        value = std::string_view(body, size);
-        line.remove_prefix(i + 2 < length ? i + 2 : i + 1);
-        return true;
-      }
+    const char* const body = line.data() + 1;
+    const char* const end = line.data() + line.size();
+    const char* const stop = FindQuoteOrBackslash(body, end);
+    if (stop != end && *stop == '"' && (stop + 1 == end || stop[1] == ',')) {
+      value = std::string_view(body, static_cast<std::size_t>(stop - body));
+      const auto i = static_cast<std::size_t>(stop - line.data());
+      line.remove_prefix(i + 2 < line.size() ? i + 2 : i + 1);
+      return true;
     }
   }
   // Escapes, doubled quotes, empty fields and errors: the general reader.

@@ -10,6 +10,19 @@
 
 namespace dbcpack {
 
+// The first double quote or backslash in [p, end), or `end`.
+const char* FindQuoteOrBackslash(const char* p, const char* end);
+
+// How the body of a quoted string ended.
+enum class QuotedEnd { Closed, UnexpectedEnd, Missing };
+
+// Scans the body of a quoted string, from just past its opening quote to
+// `end`, appending the value to `out` with "" and the escapes \n and \r
+// resolved. Closed: `quote` is set to the closing quote, which the end or
+// a comma follows. UnexpectedEnd: a quote is followed by something else.
+// Missing: no closing quote before `end`.
+QuotedEnd ScanQuotedBody(const char* body, const char* end, std::string& out, const char*& quote);
+
 // Cuts the text up to the first comma into `token` and removes it and the
 // comma from `line`. A comma that is the last byte of `line` stays there, as
 // one more, empty, field. Returns false, leaving `token` alone, only when

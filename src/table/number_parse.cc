@@ -3,11 +3,11 @@
 // "nan", and strtol's long is 64 bits on some hosts and 32 on others.
 #include "table/number_parse.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <string>
 
 #include "table/number_scan.h"
 
@@ -19,129 +19,79 @@ std::int32_t ParseInt(std::string_view text) {
   return value;
 }
 
-// The general conversion, for what the fast path below cannot take exactly:
-// more than 19 digits, mantissas past 2^53, large exponents. `p` is just
-// behind the optional sign; returns where the number stopped.
-const char* ParseDoubleSlow(const char* p, const char* const end, bool negative, double& result) {
-  // Mantissa: digits, an optional full stop, digits; at least one digit.
-  const char* const mantissaBegin = p;
-  std::uint64_t mantissa = 0;
-  int significant = 0;    // digits taken into `mantissa`, leading zeros excluded
-  int dropped = 0;        // integer digits that did not fit into `mantissa`
-  int fractionTaken = 0;  // fraction digits taken into `mantissa`
-  bool anyDigit = false;
-  bool exactMantissa = true;
-  for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
-    anyDigit = true;
-    if (significant == 0 && *p == '0') continue;
-    if (significant < 19) {
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-      ++significant;
-    } else {
-      ++dropped;
-      if (*p != '0') exactMantissa = false;
-    }
-  }
-  const char* const integerEnd = p;
-  if (p != end && *p == '.') {
-    ++p;
-    for (; p != end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
-      anyDigit = true;
-      if (significant == 0 && *p == '0') {
-        ++fractionTaken;  // a leading zero still scales the value
-        continue;
-      }
-      if (significant < 19) {
-        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-        ++significant;
-        ++fractionTaken;
-      } else if (*p != '0') {
-        exactMantissa = false;
-      }
-    }
-  }
-  if (!anyDigit) {
-    result = 0.0;
-    return p;
-  }
-  const char* const mantissaEnd = p;
+namespace {
 
-  // Exponent: e, E, d or D, an optional sign, at least one digit; otherwise
-  // the letter is not part of the number.
-  std::int64_t exponent = 0;
-  const char* exponentDigits = nullptr;
-  bool exponentNegative = false;
-  if (p != end && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) {
-    const char* q = p + 1;
-    if (q != end && (*q == '+' || *q == '-')) {
-      exponentNegative = *q == '-';
-      ++q;
-    }
-    if (q != end && IsDigit(static_cast<unsigned char>(*q))) {
-      exponentDigits = q;
-      for (; q != end && IsDigit(static_cast<unsigned char>(*q)); ++q) {
-        if (exponent < 100000000) exponent = exponent * 10 + (*q - '0');
-      }
-      if (exponentNegative) exponent = -exponent;
-      p = q;
-    }
-  }
+// Significant digits handed to from_chars. A double's rounding is settled
+// within the first 768 significant digits of a decimal, as long as the
+// digits dropped after them are known to be zero or not; a final 1 stands
+// for any that are not.
+constexpr std::size_t kKeptDigits = 780;
 
-  // The value is mantissa x 10^scale.
-  const std::int64_t scale = exponent + dropped - fractionTaken;
-  if (mantissa == 0) {
-    result = negative ? -0.0 : 0.0;
-    return p;
-  }
-  if (exactMantissa && mantissa <= (std::uint64_t{1} << 53) && scale >= -22 && scale <= 22) {
-    // Both operands are exact, so one multiply or divide rounds correctly.
-    double value = static_cast<double>(mantissa);
-    value = scale < 0 ? value / kExactPowers[-scale] : value * kExactPowers[scale];
-    result = negative ? -value : value;
-    return p;
-  }
+// Copies up to `room` digits of [from, to) to `w`; returns the new end.
+char* CopyDigits(const char* from, const char* to, char* w, std::size_t& room) {
+  const std::size_t count = std::min(room, static_cast<std::size_t>(to - from));
+  std::memcpy(w, from, count);
+  room -= count;
+  return w + count;
+}
 
-  // Everything else: from_chars on a normalised copy of the checked prefix
-  // (no '+', 'e' for the exponent letter).
-  char small[128];
-  std::string large;
-  const std::size_t mantissaLength = static_cast<std::size_t>(mantissaEnd - mantissaBegin);
-  const std::size_t exponentLength =
-      exponentDigits ? static_cast<std::size_t>(p - exponentDigits) : 0;
-  const std::size_t needed = mantissaLength + exponentLength + 3;
-  char* out = small;
-  if (needed > sizeof small) {
-    large.resize(needed);
-    out = large.data();
+bool AnyNonZero(const char* from, const char* to) {
+  for (; from < to; ++from) {
+    if (*from != '0') return true;
   }
-  char* w = out;
-  std::memcpy(w, mantissaBegin, mantissaLength);
-  w += mantissaLength;
-  if (exponentDigits) {
-    *w++ = 'e';
-    if (exponentNegative) *w++ = '-';
-    std::memcpy(w, exponentDigits, exponentLength);
-    w += exponentLength;
+  return false;
+}
+
+}  // namespace
+
+double ConvertDecimalSlow(const DecimalScan& scan) {
+  const double zero = scan.negative ? -0.0 : 0.0;
+  const double infinity = scan.negative ? -std::numeric_limits<double>::infinity()
+                                        : std::numeric_limits<double>::infinity();
+  // The significant digits run from the first non-zero digit through the
+  // integer part, then on through the fraction; the value is
+  // 0.d1d2d3... x 10^point.
+  const char* first = scan.integerBegin;
+  while (first != scan.integerEnd && *first == '0') ++first;
+  const char* fractionFirst = scan.fractionBegin;
+  std::int64_t point = scan.integerEnd - first;
+  if (first == scan.integerEnd) {
+    while (fractionFirst != scan.fractionEnd && *fractionFirst == '0') ++fractionFirst;
+    if (fractionFirst == scan.fractionEnd) return zero;
+    point = -(fractionFirst - scan.fractionBegin);
   }
+  // No overflow: the exponent is held within +-10^18 and the digits number
+  // fewer than the bytes of memory.
+  point += scan.exponent;
+  // Past 10^310 every double is infinity; below 10^-330, half the smallest
+  // one, every double is zero.
+  if (point > 310) return infinity;
+  if (point < -330) return zero;
+
+  char text[kKeptDigits + 32];
+  char* w = text;
+  *w++ = '.';
+  std::size_t room = kKeptDigits;
+  w = CopyDigits(first, scan.integerEnd, w, room);
+  w = CopyDigits(fractionFirst, scan.fractionEnd, w, room);
+  if (room == 0) {
+    const std::size_t integerDigits = static_cast<std::size_t>(scan.integerEnd - first);
+    const bool dropped =
+        integerDigits > kKeptDigits
+            ? AnyNonZero(first + kKeptDigits, scan.integerEnd) ||
+                  AnyNonZero(fractionFirst, scan.fractionEnd)
+            : AnyNonZero(fractionFirst + (kKeptDigits - integerDigits), scan.fractionEnd);
+    if (dropped) *w++ = '1';
+  }
+  *w++ = 'e';
+  w = std::to_chars(w, text + sizeof text, point).ptr;
   double value = 0.0;
-  if (std::from_chars(out, w, value, std::chars_format::general).ec ==
+  if (std::from_chars(text, w, value, std::chars_format::general).ec ==
       std::errc::result_out_of_range) {
-    // from_chars reports overflow and underflow alike; tell them apart by
-    // the decimal position of the first significant digit.
-    std::int64_t magnitude = 0;
-    const char* firstNonZero = mantissaBegin;
-    while (firstNonZero != mantissaEnd && (*firstNonZero == '0' || *firstNonZero == '.')) {
-      ++firstNonZero;
-    }
-    if (firstNonZero < integerEnd) {
-      magnitude = integerEnd - firstNonZero;
-    } else {
-      magnitude = -(firstNonZero - integerEnd - 1);
-    }
-    value = magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    // from_chars reports overflow and underflow alike.
+    return point > 0 ? infinity : zero;
   }
-  result = negative ? -value : value;
-  return p;
+  return scan.negative ? -value : value;
 }
 
 double ParseDouble(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "table/number_parse.h"
@@ -69,20 +70,56 @@ inline const char* AccumulateDigits(const char* p, const char* const end, std::u
   return p;
 }
 
+// AccumulateDigits for a value that starts at 0, shaped for the usual run
+// of fewer than eight digits: one word, no multiply by a power of ten.
+inline const char* ReadDigits(const char* p, const char* const end, std::uint64_t& value) {
+  value = 0;
+  if (end - p < 8) return AccumulateDigits(p, end, value);
+  const std::uint64_t word = Load8(p);
+  const int count = LeadingDigits(word);
+  if (count == 0) return p;
+  value = DigitsValue(word, count);
+  return count < 8 ? p + count : AccumulateDigits(p + 8, end, value);
+}
+
 // Powers of ten that a double holds exactly.
 constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// The general decimal conversion, for what the fast path cannot take
-// exactly: more than 19 digits, mantissas past 2^53, large exponents. `p`
-// is just behind the optional sign; returns where the number stopped.
-const char* ParseDoubleSlow(const char* p, const char* end, bool negative, double& result);
+// An exponent's value stops growing once past this, so that it stays
+// below 10^18 + 10: far beyond any decimal a double can tell from zero or
+// infinity, and far from overflowing when the number of digits (at most
+// the size of a file) is added to it.
+constexpr std::int64_t kExponentLimit = 100000000000000000;
+
+// What the decimal grammar found at the start of a text: white space, an
+// optional sign, digits with an optional full stop, and an optional
+// exponent introduced by e, E, d or D with an optional sign and at least
+// one digit. The text is scanned once; both conversions work from this.
+struct DecimalScan {
+  const char* integerBegin;  // the integer digits
+  const char* integerEnd;
+  const char* fractionBegin;  // the fraction digits, empty without a point
+  const char* fractionEnd;
+  const char* end;         // where the number stopped
+  std::uint64_t mantissa;  // all the digits as one integer, modulo 2^64
+  std::int64_t exponent;   // the exponent's value, within +-kExponentLimit
+  bool negative;
+
+  std::ptrdiff_t DigitCount() const {
+    return (integerEnd - integerBegin) + (fractionEnd - fractionBegin);
+  }
+};
 
 // Skips leading white space and an optional sign, as strtol and strtod do.
 // The sign is taken without a branch: it is as likely one way as the other.
 inline const char* SkipSpaceAndSign(const char* p, const char* const end, bool& negative) {
-  while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
+  // Every white space byte is at most ' ', and numbers seldom start with
+  // one: a single test for the usual case.
+  if (p != end && static_cast<unsigned char>(*p) <= ' ') {
+    while (p != end && IsSpace(static_cast<unsigned char>(*p))) ++p;
+  }
   negative = false;
   if (p != end) {
     negative = *p == '-';
@@ -91,12 +128,57 @@ inline const char* SkipSpaceAndSign(const char* p, const char* const end, bool& 
   return p;
 }
 
+// The exponent part at `p`, if there is one; returns where it ends, `p`
+// itself when the letter is not followed by digits and so is not part of
+// the number.
+inline const char* ScanExponent(const char* p, const char* const end, std::int64_t& exponent) {
+  exponent = 0;
+  // e, E, d or D: setting the 0x20 bit folds the capitals onto the small
+  // letters, and nothing else lands on 'e' or 'd'.
+  if (p == end || ((*p | 0x20) != 'e' && (*p | 0x20) != 'd')) return p;
+  const char* q = p + 1;
+  bool exponentNegative = false;
+  if (q != end) {
+    exponentNegative = *q == '-';
+    q += static_cast<int>(exponentNegative) | static_cast<int>(*q == '+');
+  }
+  if (q == end || !IsDigit(static_cast<unsigned char>(*q))) return p;
+  for (; q != end && IsDigit(static_cast<unsigned char>(*q)); ++q) {
+    if (exponent < kExponentLimit) exponent = exponent * 10 + (*q - '0');
+  }
+  if (exponentNegative) exponent = -exponent;
+  return q;
+}
+
+inline DecimalScan ScanDecimal(const char* p, const char* const end) {
+  DecimalScan scan;
+  p = SkipSpaceAndSign(p, end, scan.negative);
+  scan.integerBegin = p;
+  p = ReadDigits(p, end, scan.mantissa);
+  scan.integerEnd = p;
+  scan.fractionBegin = scan.fractionEnd = p;
+  if (p != end && *p == '.') {
+    scan.fractionBegin = ++p;
+    p = AccumulateDigits(p, end, scan.mantissa);
+    scan.fractionEnd = p;
+  }
+  scan.exponent = 0;
+  // Without a digit there is no number, and an exponent cannot follow.
+  if (scan.DigitCount() != 0) p = ScanExponent(p, end, scan.exponent);
+  scan.end = p;
+  return scan;
+}
+
+// The general conversion, for what the short one cannot take exactly: more
+// than 19 digits, mantissas past 2^53, large exponents.
+double ConvertDecimalSlow(const DecimalScan& scan);
+
 inline const char* ParseIntPrefix(const char* p, const char* const end, std::int32_t& result) {
   bool negative;
   p = SkipSpaceAndSign(p, end, negative);
   const char* const digits = p;
-  std::uint64_t value = 0;
-  p = AccumulateDigits(p, end, value);
+  std::uint64_t value;
+  p = ReadDigits(p, end, value);
   if (p - digits > 10) {
     // More digits than any 32-bit value has: past the range unless they are
     // mostly leading zeros.
@@ -112,77 +194,88 @@ inline const char* ParseIntPrefix(const char* p, const char* const end, std::int
   return p;
 }
 
-inline const char* ParseSlow(const char* p, const char* end, bool negative, double& result) {
-  return ParseDoubleSlow(p, end, negative, result);
+inline void ConvertSlow(const DecimalScan& scan, double& result) {
+  result = ConvertDecimalSlow(scan);
 }
 
-inline const char* ParseSlow(const char* p, const char* end, bool negative, float& result) {
-  double value;
-  p = ParseDoubleSlow(p, end, negative, value);
-  result = RoundToFloat(value);
-  return p;
+inline void ConvertSlow(const DecimalScan& scan, float& result) {
+  result = RoundToFloat(ConvertDecimalSlow(scan));
+}
+
+// Powers of ten as the nearest doubles, exact up to 10^22.
+constexpr double kRoundedPowers[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12,
+    1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22, 1e23, 1e24, 1e25,
+    1e26, 1e27, 1e28, 1e29, 1e30, 1e31, 1e32, 1e33, 1e34, 1e35, 1e36, 1e37, 1e38,
+    1e39, 1e40, 1e41, 1e42, 1e43, 1e44, 1e45, 1e46, 1e47, 1e48, 1e49, 1e50, 1e51,
+    1e52, 1e53, 1e54, 1e55, 1e56, 1e57, 1e58, 1e59, 1e60, 1e61, 1e62, 1e63, 1e64};
+
+// A float field's decimal whose scale is past the exact powers: mantissa x
+// 10^scale computed in doubles with a rounded power of ten is within two
+// units in the last place of the exact value, and of the double the exact
+// conversion rounds it to. When no point halfway between two floats lies
+// within four such units, all three round to the same float, which is
+// then the result; otherwise, or outside the range of normal floats, it
+// declines and the general conversion decides.
+inline bool ApproximateFloat(std::uint64_t mantissa, std::int64_t scale, bool negative,
+                             float& result) {
+  constexpr std::int64_t kRange = std::size(kRoundedPowers) - 1;
+  if (scale < -kRange || scale > kRange) return false;
+  const auto m = static_cast<double>(mantissa);  // exact: at most 2^53
+  const double value = scale < 0 ? m / kRoundedPowers[-scale] : m * kRoundedPowers[scale];
+  // Normal floats, away from the smallest and from overflow.
+  if (!(value >= 0x1p-125 && value <= 0x1p127)) return false;
+  // Below a float's precision a double has 29 more bits; halfway between
+  // two floats they read 1 followed by 28 zeros.
+  const std::uint64_t low = std::bit_cast<std::uint64_t>(value) & ((std::uint64_t{1} << 29) - 1);
+  if (low - (std::uint64_t{1} << 28) + 4 <= 8) return false;
+  result = static_cast<float>(negative ? -value : value);
+  return true;
+}
+
+inline bool ApproximateSlow(const DecimalScan&, std::int64_t, double&) { return false; }
+
+inline bool ApproximateSlow(const DecimalScan& scan, std::int64_t scale, float& result) {
+  return scan.DigitCount() <= 19 && scan.mantissa <= (std::uint64_t{1} << 53) &&
+         ApproximateFloat(scan.mantissa, scale, scan.negative, result);
+}
+
+// The conversions past the short one, out of line and given the scan by
+// value, so that the scan stays in registers on the way to the short one.
+template <typename Number>
+[[gnu::noinline]] void ConvertOutOfLine(const DecimalScan scan, std::int64_t scale,
+                                        Number& result) {
+  if (!ApproximateSlow(scan, scale, result)) ConvertSlow(scan, result);
 }
 
 // The decimal conversion into a double, or straight into a float: values of
-// the fast path are at most 2^53 x 10^22, well inside the float range, so
-// the double needs no range check before it is narrowed and the store does
-// not wait on a branch that depends on the division.
+// the short conversion are at most 2^53 x 10^22, well inside the float
+// range, so the double needs no range check before it is narrowed and the
+// store does not wait on a branch that depends on the division.
 template <typename Number>
 [[gnu::always_inline]] inline const char* ParseDecimalPrefix(const char* p, const char* const end,
                                                              Number& result) {
-  bool negative;
-  p = SkipSpaceAndSign(p, end, negative);
-  // Fast path for the common short decimal: at most 19 digits in all, so
-  // the mantissa is exact in 64 bits, and a small power-of-ten scale.
-  const char* const start = p;
-  std::uint64_t mantissa = 0;
-  p = AccumulateDigits(p, end, mantissa);
-  std::ptrdiff_t digits = p - start;
-  std::ptrdiff_t fraction = 0;
-  if (p != end && *p == '.') {
-    const char* const fractionStart = ++p;
-    p = AccumulateDigits(p, end, mantissa);
-    fraction = p - fractionStart;
-    digits += fraction;
-  }
+  const DecimalScan scan = ScanDecimal(p, end);
+  const std::ptrdiff_t digits = scan.DigitCount();
   if (digits == 0) {
-    result = 0.0;
-    return p;
+    result = 0;
+    return scan.end;
   }
-  std::int64_t exponent = 0;
-  // e, E, d or D: setting the 0x20 bit folds the capitals onto the small
-  // letters, and nothing else lands on 'e' or 'd'.
-  if (p != end && ((*p | 0x20) == 'e' || (*p | 0x20) == 'd')) {
-    const char* q = p + 1;
-    bool exponentNegative = false;
-    if (q != end) {
-      exponentNegative = *q == '-';
-      q += static_cast<int>(exponentNegative) | static_cast<int>(*q == '+');
-    }
-    if (q != end && IsDigit(static_cast<unsigned char>(*q))) {
-      const char* const exponentStart = q;
-      // Past four digits the slow path takes over, so the value stops
-      // growing there instead of overflowing on a long run of digits.
-      for (; q != end && IsDigit(static_cast<unsigned char>(*q)); ++q) {
-        if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
-      }
-      if (q - exponentStart > 4) return ParseSlow(start, end, negative, result);
-      if (exponentNegative) exponent = -exponent;
-      p = q;
-    }
-  }
-  const std::int64_t scale = exponent - fraction;
-  if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
-    return ParseSlow(start, end, negative, result);
+  const std::int64_t scale = scan.exponent - (scan.fractionEnd - scan.fractionBegin);
+  // The common short decimal: at most 19 digits in all, so the mantissa is
+  // exact in 64 bits, and a small power-of-ten scale.
+  if (digits > 19 || scan.mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) {
+    ConvertOutOfLine(scan, scale, result);
+    return scan.end;
   }
   // Both operands are exact, so one multiply or divide rounds correctly;
   // the other operation is by 1, exact, and saves a branch on the sign of
   // the scale.
   const std::int64_t up = scale > 0 ? scale : 0;
   const std::int64_t down = scale < 0 ? -scale : 0;
-  const double value = static_cast<double>(mantissa) * kExactPowers[up] / kExactPowers[down];
-  result = static_cast<Number>(negative ? -value : value);
-  return p;
+  const double value = static_cast<double>(scan.mantissa) * kExactPowers[up] / kExactPowers[down];
+  result = static_cast<Number>(scan.negative ? -value : value);
+  return scan.end;
 }
 
 inline const char* ParseDoublePrefix(const char* p, const char* const end, double& result) {

@@ -9,7 +9,9 @@
 namespace dbcpack {
 namespace {
 
-constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+constexpr std::uint64_t kSecret0 = 0xA0761D6478BD642Full;
+constexpr std::uint64_t kSecret1 = 0xE7037ED1A0B428DBull;
+constexpr std::uint64_t kSecret2 = 0x8EBC6AF09C88C6E3ull;
 
 inline std::uint64_t Load64(const char* data) {
   std::uint64_t word;
@@ -17,43 +19,67 @@ inline std::uint64_t Load64(const char* data) {
   return word;
 }
 
-inline std::uint64_t Mix(std::uint64_t h, std::uint64_t word) {
-  h = (h ^ word) * kMultiplier;
-  return h ^ (h >> 32);
+inline std::uint64_t Load32(const char* data) {
+  std::uint32_t word;
+  std::memcpy(&word, data, 4);
+  return word;
 }
 
-// A fast multiplicative hash over 8-byte words, four independent lanes for
-// long strings; only the table's layout depends on it, never the output.
+// The 128-bit product of two words, its halves folded together: one
+// multiply mixes sixteen bytes.
+inline std::uint64_t Mix(std::uint64_t a, std::uint64_t b) {
+  __extension__ using Wide = unsigned __int128;
+  const Wide product = static_cast<Wide>(a) * b;
+  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+}
+
+// A fast hash of 8-byte words, two lanes for long strings, the last bytes
+// read as whole words that overlap ones already read. Only the table's
+// layout depends on it, never the output.
 std::uint64_t Hash(const char* data, std::size_t size) {
-  std::uint64_t h = kMultiplier ^ size;
-  if (size >= 32) {
-    std::uint64_t a = h, b = h + 1, c = h + 2, d = h + 3;
+  const std::uint64_t seed = kSecret0 ^ size;
+  if (size <= 16) {
+    std::uint64_t a = 0, b = 0;
+    if (size >= 8) {
+      a = Load64(data);
+      b = Load64(data + size - 8);
+    } else if (size >= 4) {
+      a = Load32(data);
+      b = Load32(data + size - 4);
+    } else if (size > 0) {
+      const auto byte = [data](std::size_t i) { return static_cast<unsigned char>(data[i]); };
+      a = (std::uint64_t{byte(0)} << 16) | (std::uint64_t{byte(size >> 1)} << 8) | byte(size - 1);
+    }
+    return Mix(a ^ kSecret1, b ^ seed);
+  }
+  std::uint64_t h = seed;
+  if (size > 32) {
+    std::uint64_t g = seed ^ kSecret2;
     do {
-      a = Mix(a, Load64(data));
-      b = Mix(b, Load64(data + 8));
-      c = Mix(c, Load64(data + 16));
-      d = Mix(d, Load64(data + 24));
+      h = Mix(Load64(data) ^ kSecret1, Load64(data + 8) ^ h);
+      g = Mix(Load64(data + 16) ^ kSecret2, Load64(data + 24) ^ g);
       data += 32;
       size -= 32;
-    } while (size >= 32);
-    h = Mix(Mix(Mix(a, b), c), d);
+    } while (size > 32);
+    h ^= g;
   }
-  while (size >= 8) {
-    h = Mix(h, Load64(data));
-    data += 8;
-    size -= 8;
+  if (size > 16) {
+    h = Mix(Load64(data) ^ kSecret1, Load64(data + 8) ^ h);
+    data += 16;
+    size -= 16;
   }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, data, size);
-  return Mix(h, tail);
+  return Mix(Load64(data + size - 16) ^ kSecret2, Load64(data + size - 8) ^ h);
 }
 
 }  // namespace
 
 StringPool::StringPool(platform::LargeString& block) : block_(block), slots_(1024, Slot{0, 0, 0}) {}
 
-std::int64_t StringPool::Intern(std::string_view text) {
-  const std::uint32_t hash = static_cast<std::uint32_t>(Hash(text.data(), text.size()));
+std::uint32_t StringPool::HashOf(std::string_view text) {
+  return static_cast<std::uint32_t>(Hash(text.data(), text.size()));
+}
+
+std::int64_t StringPool::Intern(std::string_view text, std::uint32_t hash) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
   while (slots_[i].offset != 0) {

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <ctime>
 #endif
 
 #include <filesystem>
@@ -66,6 +69,19 @@ DbcTable ItemsTable() {
   using T = FieldType;
   return MakeTable({T::Int, T::String, T::Float}, {{{1}, {1}, {0, 2.5f}}, {{2}, {0}, {0, 0.0f}}},
                    std::string("\0Sword\0", 7));
+}
+
+std::string ItemsBytes() {
+  return DbcBytes()
+      .Header(2, 3, 12, 7)
+      .Int(1)
+      .Int(1)
+      .Float(2.5f)
+      .Int(2)
+      .Int(0)
+      .Float(0.0f)
+      .Raw(std::string_view("\0Sword\0", 7))
+      .Str();
 }
 
 TEST(DbcWriterTest, WritesExactBytes) {
@@ -166,6 +182,47 @@ TEST(DbcWriterTest, ReplacesASymbolicLinkInsteadOfWritingThroughIt) {
   EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
   EXPECT_FALSE(std::filesystem::is_symlink(dir / "items.csv.dbc"));
   EXPECT_EQ(ReadFile(dir / "items.csv.dbc").size(), 51u);
+}
+
+// Run again over an unchanged table, the output is compared, not written:
+// the same file, made to look freshly written. A file that differs, even
+// by one byte of the same size, and a link (even to the same bytes) are
+// written anew.
+TEST(DbcWriterTest, UnchangedOutputIsTouchedNotRewritten) {
+  TempDir dir;
+  const std::string out = dir / "items.csv.dbc";
+  const std::string bytes = ItemsBytes();
+  const auto writeAndStat = [&](struct stat& st) {
+    StringSink sink;
+    ASSERT_TRUE(WriteDbc(ItemsTable(), dir / "items.csv", sink));
+    EXPECT_EQ(sink.Text(), "DBC file created '" + out + "'.\n");
+    EXPECT_TRUE(ReadFile(out) == bytes);
+    ASSERT_EQ(::lstat(out.c_str(), &st), 0);
+  };
+  const auto makeOld = [&] {
+    const struct timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, out.c_str(), hourAgo, AT_SYMLINK_NOFOLLOW), 0);
+  };
+  struct stat first, second, third, fourth;
+  writeAndStat(first);
+  makeOld();
+  writeAndStat(second);
+  EXPECT_EQ(second.st_ino, first.st_ino);
+  EXPECT_GE(second.st_mtime, ::time(nullptr) - 60);
+
+  std::string changed = bytes;
+  changed[25] ^= 1;
+  WriteFile(out, changed);
+  ASSERT_EQ(::lstat(out.c_str(), &first), 0);
+  writeAndStat(third);
+  EXPECT_NE(third.st_ino, first.st_ino);
+
+  WriteFile(dir / "same", bytes);
+  ASSERT_EQ(::unlink(out.c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "same").c_str(), out.c_str()), 0);
+  writeAndStat(fourth);
+  EXPECT_TRUE(S_ISREG(fourth.st_mode));
+  EXPECT_TRUE(ReadFile(dir / "same") == bytes);
 }
 #endif  // _WIN32
 

@@ -376,6 +376,35 @@ TEST(CsvLoaderFileTest, FifoIsRefusedWithoutBlocking) {
   ASSERT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wrong message or result";
 }
+
+// A mapped file cut short by another program while it is read: what the
+// parser would make of the vanished part (zeros) is not the file's, so the
+// failed read alone is reported. The file is cut as soon as the load has
+// mapped it, by the sink that receives "Loading file".
+TEST(CsvLoaderFileTest, FileCutShortWhileReadReportsTheFailedReadAlone) {
+  TempDir dir;
+  const std::string path = dir / "t.csv";
+  std::string csv = "int,int,int\n";
+  while (csv.size() < (1u << 20)) csv += "1,2,3\n";
+  WriteFile(path, csv);
+  class CuttingSink final : public MessageSink {
+   public:
+    explicit CuttingSink(std::string path) : path_(std::move(path)) {}
+    void Write(std::string_view text) override {
+      text_.append(text);
+      // "int,int,int\n1,2": the rest, zeros, would lack a field.
+      if (!cut_) cut_ = ::truncate(path_.c_str(), 15) == 0;
+    }
+    std::string text_;
+
+   private:
+    std::string path_;
+    bool cut_ = false;
+  } sink(path);
+  DbcTable table;
+  EXPECT_FALSE(table.LoadCsv(path, sink));
+  EXPECT_EQ(sink.text_, "Loading file '" + path + "'.\nERROR: Can't open file '" + path + "'.\n");
+}
 #endif  // _WIN32
 
 }  // namespace

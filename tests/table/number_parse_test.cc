@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "table/number_scan.h"
 #include "test_util.h"
 
 namespace dbcpack {
@@ -344,6 +345,73 @@ TEST(NumberParseTest, ParseDoubleMatchesStrtodOnRandomDecimals) {
     if (Bits(actual) != Bits(expected)) {
       ++failures;
       ADD_FAILURE() << text << ": " << actual << " instead of " << expected;
+    }
+  }
+}
+
+// A float field converts its decimal straight to a float; it must give the
+// float that rounding the correctly rounded double gives, also where it
+// takes a shortcut through an inexact power of ten: random short decimals
+// over the whole float range, and decimals within a few units of a double
+// from the point halfway between two floats.
+TEST(NumberParseTest, FloatFieldsRoundThroughTheDoubleStrtodGives) {
+  std::mt19937_64 random(99);
+  const auto check = [](const std::string& text) {
+    float actual;
+    ParseFloatPrefix(text.data(), text.data() + text.size(), actual);
+    const float expected = RoundToFloat(std::strtod(text.c_str(), nullptr));
+    ASSERT_EQ(Bits(actual), Bits(expected)) << text;
+  };
+  char text[64];
+  for (int i = 0; i < 200000; ++i) {
+    const std::uint64_t mantissa = random() >> (11 + random() % 53);  // up to 2^53
+    const int exponent = static_cast<int>(random() % 140) - 70;
+    std::snprintf(text, sizeof text, "%llue%d", static_cast<unsigned long long>(mantissa),
+                  exponent);
+    check(text);
+  }
+  for (int i = 0; i < 100000; ++i) {
+    const auto bits = static_cast<std::uint32_t>(random() % 0x7F000000u) + 0x00800000u;
+    float low;
+    std::memcpy(&low, &bits, 4);
+    const double middle =
+        (static_cast<double>(low) + static_cast<double>(std::nextafter(low, HUGE_VALF))) / 2;
+    const double near = std::nextafter(middle, (i & 1) ? HUGE_VAL : -HUGE_VAL);
+    for (const double value : {middle, near}) {
+      // 15 or 16 significant digits: the mantissa mostly within 2^53,
+      // the scale mostly past 10^22.
+      std::snprintf(text, sizeof text, "%.*e", 14 + i % 2, value);
+      check(text);
+    }
+  }
+}
+
+// Decimals longer than the digits the conversion hands on: exact midpoints
+// between two doubles (hundreds of digits), as they are, as ties, and with
+// a non-zero digit far past them, which must tip the rounding.
+TEST(NumberParseTest, LongDecimalsRoundLikeStrtod) {
+  if (std::numeric_limits<long double>::digits < 64) {
+    GTEST_SKIP() << "no long double that holds the midpoint of two doubles";
+  }
+  std::mt19937_64 random(7);
+  char exact[1400];
+  for (int i = 0; i < 3000; ++i) {
+    std::uint64_t bits = random() & 0x7FFFFFFFFFFFFFFFu;
+    if (i % 3 == 0) bits &= 0x000FFFFFFFFFFFFFu;  // denormals
+    double low;
+    std::memcpy(&low, &bits, 8);
+    if (!std::isfinite(low)) continue;
+    const long double middle = (static_cast<long double>(low) + std::nextafter(low, HUGE_VAL)) / 2;
+    std::snprintf(exact, sizeof exact, "%.1100Le", middle);
+    std::string digits = exact;
+    const std::size_t e = digits.find('e');
+    const std::string exponent = digits.substr(e);
+    digits.erase(e);
+    for (const std::string& text :
+         {digits + exponent, digits + std::string(900, '0') + "1" + exponent,
+          "0.000" + digits.substr(0, 1) + digits.substr(2) + "3" + exponent}) {
+      const double expected = std::strtod(text.c_str(), nullptr);
+      ASSERT_EQ(Bits(ParseDouble(text)), Bits(expected)) << text.substr(0, 60) << "...";
     }
   }
 }
