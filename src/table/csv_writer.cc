@@ -186,6 +186,56 @@ std::size_t WriteDecimal(const Decimal& decimal, bool negative, char* out) {
   return static_cast<std::size_t>(w - out);
 }
 
+// Powers of ten as doubles, 10^-60 to 10^60: exact to 10^22, within 2^-47
+// of the true power beyond, which the test below allows for.
+struct PowersOfTen {
+  static constexpr int kMax = 60;
+  double values[2 * kMax + 1] = {};
+  constexpr PowersOfTen() {
+    values[kMax] = 1.0;
+    for (int k = 1; k <= kMax; ++k) {
+      values[kMax + k] = values[kMax + k - 1] * 10.0;
+      values[kMax - k] = values[kMax - k + 1] / 10.0;
+    }
+  }
+  double operator()(int k) const { return values[kMax + k]; }
+};
+constexpr PowersOfTen kPowersOfTen;
+
+// A decimal with fewer digits than `shortest` (the shortest for a straight
+// conversion to float) can still load as `value` through the double: when
+// it lies just outside the float's rounding interval and its double is the
+// midpoint between `value` and a neighbour, which then ties to `value`.
+// Such a decimal is the one of that length nearest to the midpoint, within
+// half a double's unit of it; that is tested first, in doubles with room
+// for their error, and the loader's conversion has the last word. Writes
+// the decimal and returns its length, or 0 when there is none.
+std::size_t ShorterThroughMidpoint(float value, const Decimal& shortest, char* out) {
+  if (shortest.count < 2) return 0;
+  const std::uint32_t magnitude = std::bit_cast<std::uint32_t>(value) & ~kSignBit;
+  const double x = std::fabs(static_cast<double>(value));
+  const double down = std::bit_cast<float>(magnitude - 1);
+  const double up = magnitude == 0x7F7FFFFFu ? 2 * x - down : std::bit_cast<float>(magnitude + 1);
+  // The grid of decimals one digit shorter is 10^grid apart.
+  const int grid = shortest.point - shortest.count + 1;
+  const double scale = kPowersOfTen(-grid);
+  for (const double midpoint : {(x + down) / 2, (x + up) / 2}) {
+    const double r = midpoint * scale;
+    const double nearest = static_cast<double>(static_cast<std::int64_t>(r + 0.5));
+    if (nearest == 0 || std::fabs(r - nearest) > r * 0x1p-44) continue;
+    Decimal candidate;
+    char* const end = std::to_chars(candidate.digits, candidate.digits + sizeof candidate.digits,
+                                    static_cast<std::int64_t>(nearest))
+                          .ptr;
+    candidate.count = static_cast<int>(end - candidate.digits);
+    candidate.point = candidate.count + grid;
+    while (candidate.digits[candidate.count - 1] == '0') --candidate.count;
+    const std::size_t length = WriteDecimal(candidate, std::signbit(value), out);
+    if (Holds(out, length, value)) return length;
+  }
+  return 0;
+}
+
 // When the shortest digits do not survive the loader's two roundings
 // (decimal to double, double to float), the nearest decimals of that many
 // digits and one more each time, with their neighbours, until one does.
@@ -463,8 +513,8 @@ inline void RecordWriter::PutString(std::uint32_t offset, std::uint32_t record,
       *w++ = '"';
       // Short strings are copied as a fixed 32 bytes, which compiles to two
       // moves, where the block holds that many.
-      const auto left = static_cast<std::size_t>(table_.stringBlock.data() +
-                                                 table_.stringBlock.size() - text);
+      const auto left =
+          static_cast<std::size_t>(table_.stringBlock.data() + table_.stringBlock.size() - text);
       if (shape.length <= kShortString && left >= kShortString) {
         std::memcpy(w, text, kShortString);
       } else {
@@ -577,6 +627,7 @@ std::size_t FormatFloat(float value, char* out) {
     }
   }
   const Decimal shortest = DigitsOf(value);
+  if (const std::size_t shorter = ShorterThroughMidpoint(value, shortest, out)) return shorter;
   const std::size_t length = WriteDecimal(shortest, (bits & kSignBit) != 0, out);
   if (Holds(out, length, value)) return length;
   return FormatFloatLonger(value, shortest.count, out);

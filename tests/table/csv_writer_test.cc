@@ -98,6 +98,14 @@ TEST(FormatFloatTest, BoundaryValues) {
       {123456792.0f, "123456790"},  // eight digits hold, not the nine of the value
       {1e9f, "1e9"},
       {std::bit_cast<float>(0x3F800001u), "1.0000001"},
+      // The one pair of floats, found by trying all of them, where the
+      // loader's rounding through double matters: the shortest decimal of
+      // the first loads as the second, so the first needs a digit more,
+      // and the second holds with a digit fewer than a straight conversion
+      // to float would need.
+      {std::bit_cast<float>(0x15AE43FDu), "7.0385307e-26"},
+      {std::bit_cast<float>(0x15AE43FEu), "7.038531e-26"},
+      {std::bit_cast<float>(0x95AE43FEu), "-7.038531e-26"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Format(c.value), c.text);
