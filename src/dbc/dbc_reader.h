@@ -17,13 +17,28 @@ namespace dbcpack {
 
 // Checks the header of the DBC file whose whole content is `bytes` and
 // sets `table` to views into `bytes`: the counts, the records and the
-// string block. On a file that cannot be read as a table (not a DBC file,
-// shorter than its header, no fields, a record size below the field count
-// or above four bytes per field, counts that do not fit the file, a string
-// block that does not start with a NUL) prints one error naming `name` and
-// returns false. Where the file's values are still unambiguous (bytes after
-// the string block, a string block size that disagrees with where its
-// strings lie) prints a warning and goes on; nothing is guessed silently.
+// string block. On a file that cannot be read as a table prints one error
+// naming `name` and returns false, leaving `table` as it was: not a DBC
+// file (the magic), shorter than its header, no fields, a record size below
+// the field count, above four bytes per field or not made of fields of one
+// and four bytes, counts that do not fit the file (computed in 64 bits, so
+// no count overflows), a string block that does not start with a NUL (a
+// size of 0 included). No records is a table.
+//
+// Two files are read where their values are still unambiguous, each with a
+// warning, and nothing else is guessed:
+// - bytes after the string block: the block ends where the header says,
+//   and the rest is left out;
+// - a block whose last byte is not a NUL, in a file that holds a NUL after
+//   it: the header's size cuts the block inside its last string, and the
+//   block is read through that first NUL, so that the string ends where a
+//   reader of NUL-terminated strings ends it (bytes after the NUL are then
+//   left out as above; a block that would pass 2^32 - 1 bytes stays as
+//   declared).
+// A block that ends without a NUL at the end of the file stays as it is:
+// its unended tail matters only to a string field pointing into it, which
+// CheckStringFields refuses. Whether the strings lie in the order dbcpack
+// writes them is left to the round trip.
 bool ReadDbc(std::string_view bytes, const std::string& name, TableImage& table, MessageSink& sink);
 
 // Whether `types` fit the table: as many fields as it has and the same
