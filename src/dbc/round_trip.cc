@@ -72,7 +72,7 @@ std::string FieldText(FieldType type, const char* field, std::string_view block)
       const float value = std::bit_cast<float>(bits);
       if (value != value) {
         char text[32];
-        std::snprintf(text, sizeof text, "NaN (bits 0x%08X)", static_cast<unsigned>(bits));
+        (void)std::snprintf(text, sizeof text, "NaN (bits 0x%08X)", static_cast<unsigned>(bits));
         return text;
       }
       char text[kMaxFloatText];
@@ -115,8 +115,8 @@ std::optional<std::string> FirstFieldDifference(const TableImage& file, const Ta
       if (!SameValue(type, a, file.stringBlock, b, packed.stringBlock)) {
         const std::string before = FieldText(type, a, file.stringBlock);
         const std::string after = FieldText(type, b, packed.stringBlock);
-        std::string text = "record " + Quote(r + 1) + ", field " + Quote(k + 1) + " is " + before +
-                           " in the file and " + after + " after packing";
+        std::string text = "record " + Quote(r + 1) + ", field " + Quote(k + 1) + " is ";
+        text.append(before).append(" in the file and ").append(after).append(" after packing");
         if (before == after) text += WhyShownAlike(file.stringBlock, a);
         return text;
       }

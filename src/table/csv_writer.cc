@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "table/encoding.h"
 #include "table/number_parse.h"
@@ -39,7 +40,7 @@ constexpr std::uint64_t kAsciiZeros = 0x3030303030303030u;
 // and so on are split off with multiplications by reciprocals, exact in
 // this range, all lanes at once: no division and no loop.
 inline std::uint64_t EightDigits(std::uint32_t v) {
-  const std::uint64_t q = (std::uint64_t{v} * 109951163u) >> 40;  // v / 10^4
+  const std::uint64_t q = (std::uint64_t{v} * std::uint64_t{109951163}) >> 40;  // v / 10^4
   const std::uint64_t halves = q | ((v - q * 10000) << 32);
   const std::uint64_t q2 = ((halves * 5243) >> 19) & 0x0000007F0000007Fu;  // / 100
   const std::uint64_t quarters = (halves << 16) - q2 * 0x63FFFFu;
@@ -221,7 +222,7 @@ std::size_t ShorterThroughMidpoint(float value, const Decimal& shortest, char* o
   const double scale = kPowersOfTen(-grid);
   for (const double midpoint : {(x + down) / 2, (x + up) / 2}) {
     const double r = midpoint * scale;
-    const double nearest = static_cast<double>(static_cast<std::int64_t>(r + 0.5));
+    const double nearest = std::round(r);
     if (nearest == 0 || std::fabs(r - nearest) > r * 0x1p-44) continue;
     Decimal candidate;
     char* const end = std::to_chars(candidate.digits, candidate.digits + sizeof candidate.digits,
@@ -613,10 +614,9 @@ std::size_t EstimateText(const TableImage& table, const std::vector<FieldType>& 
 std::size_t FormatFloat(float value, char* out) {
   const auto bits = std::bit_cast<std::uint32_t>(value);
   if ((bits & ~kSignBit) == kExponentBits) {
-    const char* text = (bits & kSignBit) != 0 ? "-1e39" : "1e39";
-    const std::size_t length = std::strlen(text);
-    std::memcpy(out, text, length);
-    return length;
+    const std::string_view text = (bits & kSignBit) != 0 ? "-1e39" : "1e39";
+    std::copy(text.begin(), text.end(), out);
+    return text.size();
   }
   // Small whole numbers, common in tables, are their own shortest decimal
   // and exact in a double and a float alike.
