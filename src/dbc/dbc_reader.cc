@@ -16,6 +16,10 @@
 namespace dbcpack {
 namespace {
 
+// Far more columns than any table has; a record of that many fields is a
+// megabyte at least.
+constexpr std::uint32_t kMaxFields = 1u << 20;
+
 struct Header {
   std::uint32_t recordCount;
   std::uint32_t fieldCount;
@@ -35,6 +39,15 @@ bool CheckRecordShape(const Header& header, const char* name, MessageSink& sink)
   const std::uint64_t size = header.recordSize;
   if (fields == 0) {
     sink.Print("ERROR: '%s': Header declares no fields.\n", name);
+    return false;
+  }
+  // A file holds at least a byte per field of a record, but a table without
+  // records holds none: without a bound, 20 bytes could ask for a header
+  // line of billions of types, and each field costs far more memory here
+  // than the byte it takes in a record.
+  if (fields > kMaxFields) {
+    sink.Print("ERROR: '%s': Header declares '%u' fields, more than the '%u' a table may have.\n",
+               name, header.fieldCount, kMaxFields);
     return false;
   }
   if (size < fields) {

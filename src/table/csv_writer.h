@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/large_memory.h"
@@ -24,6 +25,10 @@ namespace dbcpack {
 // inside the string block, its string ended by a NUL there.
 bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, const std::string& name,
               platform::LargeString& out, MessageSink& sink);
+
+// The text WriteCsv writes for a String field holding `value`, but in
+// double quotes even when empty: for messages that show a value.
+std::string QuotedCsvString(std::string_view value);
 
 // Longest text FormatFloat writes.
 inline constexpr std::size_t kMaxFloatText = 48;

@@ -72,6 +72,8 @@ TEST(DbcReaderTest, RefusesWhatCannotBeATable) {
       {"header cut", GoodFile().substr(0, 19),
        "File is shorter than a DBC header ('19' of '20' bytes)."},
       {"no fields", DbcBytes().Header(0, 0, 0, 1).Raw(kNul).Str(), "Header declares no fields."},
+      {"too many fields", DbcBytes().Header(0, 0x100001, 0x100001, 1).Raw(kNul).Str(),
+       "Header declares '1048577' fields, more than the '1048576' a table may have."},
       {"record too small", DbcBytes().Header(1, 3, 2, 1).Raw(std::string_view("ab\0", 3)).Str(),
        "Record size '2' is smaller than the field count '3'."},
       {"record too large", DbcBytes().Header(1, 1, 5, 1).Raw(std::string_view("abcde\0", 6)).Str(),
@@ -85,9 +87,9 @@ TEST(DbcReaderTest, RefusesWhatCannotBeATable) {
        "Header declares '2' records of '9' bytes and a '7'-byte string block, '45' bytes with "
        "the header, but the file holds '44'."},
       {"largest counts",
-       DbcBytes().Header(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF).Raw(kNul).Str(),
-       "Header declares '4294967295' records of '4294967295' bytes and a '4294967295'-byte "
-       "string block, '18446744069414584340' bytes with the header, but the file holds '21'."},
+       DbcBytes().Header(0xFFFFFFFF, 0x100000, 0x400000, 0xFFFFFFFF).Raw(kNul).Str(),
+       "Header declares '4294967295' records of '4194304' bytes and a '4294967295'-byte "
+       "string block, '18014402800254995' bytes with the header, but the file holds '21'."},
       {"block of 0 bytes", DbcBytes().Header(1, 1, 4, 0).Int(0).Str(),
        "String block does not start with a NUL byte."},
       {"block without its NUL",

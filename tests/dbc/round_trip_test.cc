@@ -1,0 +1,319 @@
+// The round trip as one property over generated tables: a canonical DBC
+// file, built here byte by byte, unpacked with WriteCsv must pack back to
+// the same bytes, and CheckRoundTrip must say so; files that no CSV text
+// can give (a string block laid out otherwise, bytes after it, a field
+// changed under the text, strings the dialect cannot carry) must not be
+// called exact, and the difference must be the one made.
+#include "dbc/round_trip.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dbc/dbc_encoder.h"
+#include "table/csv_writer.h"
+#include "table/dbc_table.h"
+#include "table/encoding.h"
+#include "table/message_sink.h"
+#include "table/number_parse.h"
+#include "test_util.h"
+
+namespace dbcpack {
+namespace {
+
+using Row = std::vector<std::string>;  // strings, or the four or one bytes of a number
+
+struct Table {
+  std::vector<FieldType> types;
+  std::vector<Row> rows;
+};
+
+enum class Layout { Canonical, UnusedString, SecondCopy, Reversed, BytesAfter };
+
+// Zeros, infinities, the smallest denormal, FLT_MIN and FLT_MAX with both
+// signs; short decimals; any bit pattern but a NaN.
+std::uint32_t RandomFloatBits(std::mt19937_64& random) {
+  const std::uint32_t kSpecial[] = {0, 0x7F800000u, 1, 0x00800000u, 0x7F7FFFFFu};
+  switch (random() % 3) {
+    case 0:
+      return kSpecial[random() % 5] | (random() % 2 == 0 ? 0 : 0x80000000u);
+    case 1:
+      return std::bit_cast<std::uint32_t>(
+          ParseFloat(std::to_string(random() % 20000) + "e-" + std::to_string(random() % 6)));
+    default:
+      for (;;) {
+        const auto bits = static_cast<std::uint32_t>(random());
+        if ((bits & 0x7FFFFFFFu) <= 0x7F800000u) return bits;
+      }
+  }
+}
+
+// Quotes, commas, line breaks, backslashes (never before n or r), control
+// and high bytes; every fifth string empty.
+std::string RandomString(std::mt19937_64& random) {
+  static const std::string kBytes = std::string("abcnr ,\"\n\r\\\t\x01\x7F\x80\xC3\xA9\xFF");
+  std::string text;
+  if (random() % 5 == 0) return text;
+  const std::size_t length = 1 + random() % 12;
+  for (std::size_t i = 0; i < length; ++i) text += kBytes[random() % kBytes.size()];
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '\\' && (text[i + 1] == 'n' || text[i + 1] == 'r')) text[i + 1] = 'x';
+  }
+  return text;
+}
+
+Table RandomTable(std::mt19937_64& random) {
+  const FieldType kTypes[] = {FieldType::Int, FieldType::Float, FieldType::Byte, FieldType::String};
+  Table table;
+  const std::size_t fields = 1 + random() % 6;
+  for (std::size_t k = 0; k < fields; ++k) table.types.push_back(kTypes[random() % 4]);
+  std::vector<std::string> strings(1 + random() % 8);  // a small pool: strings repeat
+  for (std::string& s : strings) s = RandomString(random);
+  const std::size_t records = 1 + random() % 20;
+  for (std::size_t r = 0; r < records; ++r) {
+    Row row;
+    for (const FieldType type : table.types) {
+      std::string bytes(4, '\0');
+      if (type == FieldType::String) {
+        bytes = strings[random() % strings.size()];
+      } else if (type == FieldType::Byte) {
+        bytes = std::string(1, static_cast<char>(random()));
+      } else {
+        const bool small = random() % 2 == 0;
+        const auto value = type == FieldType::Float ? RandomFloatBits(random)
+                           : small                  ? static_cast<std::uint32_t>(random() % 200)
+                                                    : static_cast<std::uint32_t>(random());
+        PutFixed32(bytes.data(), value);
+      }
+      row.push_back(bytes);
+    }
+    table.rows.push_back(row);
+  }
+  return table;
+}
+
+// What Layout::UnusedString adds to the block: a string, or a lone NUL.
+std::string UnusedTail(const Table& table) {
+  return table.rows.size() % 2 == 0 ? std::string("unused\0", 7) : std::string(1, '\0');
+}
+
+// The DBC file of `table`, its string block laid out as `layout` says.
+std::string BuildDbc(const Table& table, Layout layout) {
+  std::map<std::string, std::uint32_t> offsets;
+  std::vector<std::string> order;  // distinct non-empty strings, in the order of first use
+  for (const Row& row : table.rows) {
+    for (std::size_t k = 0; k < row.size(); ++k) {
+      if (table.types[k] == FieldType::String && !row[k].empty() && !offsets.count(row[k])) {
+        offsets[row[k]] = 0;
+        order.push_back(row[k]);
+      }
+    }
+  }
+  if (layout == Layout::Reversed) std::reverse(order.begin(), order.end());
+  std::string block(1, '\0');
+  for (const std::string& s : order) {
+    offsets[s] = static_cast<std::uint32_t>(block.size());
+    block += s + '\0';
+  }
+  if (layout == Layout::UnusedString) block += UnusedTail(table);
+  // SecondCopy: the first string used again points at a copy of its own
+  // at the end of the block.
+  std::string records;
+  std::map<std::string, int> uses;
+  bool copied = false;
+  for (const Row& row : table.rows) {
+    for (std::size_t k = 0; k < row.size(); ++k) {
+      if (table.types[k] != FieldType::String) {
+        records += row[k];
+        continue;
+      }
+      std::uint32_t offset = row[k].empty() ? 0 : offsets[row[k]];
+      if (layout == Layout::SecondCopy && offset != 0 && uses[row[k]]++ == 1 && !copied) {
+        offset = static_cast<std::uint32_t>(block.size());
+        block += row[k] + '\0';
+        copied = true;
+      }
+      char bytes[4];
+      PutFixed32(bytes, offset);
+      records.append(bytes, 4);
+    }
+  }
+  std::string file(kDbcHeaderSize, '\0');
+  PutFixed32(file.data(), 0x43424457u);
+  PutFixed32(file.data() + 4, static_cast<std::uint32_t>(table.rows.size()));
+  PutFixed32(file.data() + 8, static_cast<std::uint32_t>(table.types.size()));
+  PutFixed32(file.data() + 12, static_cast<std::uint32_t>(RecordSizeOf(table.types)));
+  PutFixed32(file.data() + 16, static_cast<std::uint32_t>(block.size()));
+  return file + records + block + (layout == Layout::BytesAfter ? "xyz" : "");
+}
+
+TableImage View(std::string_view file) {
+  TableImage image;
+  image.recordCount = DecodeFixed32(file.data() + 4);
+  image.fieldCount = DecodeFixed32(file.data() + 8);
+  image.recordSize = DecodeFixed32(file.data() + 12);
+  const std::size_t size = std::size_t{image.recordCount} * image.recordSize;
+  image.records = file.substr(kDbcHeaderSize, size);
+  image.stringBlock = file.substr(kDbcHeaderSize + size, DecodeFixed32(file.data() + 16));
+  return image;
+}
+
+struct Unpacked {
+  bool written;
+  std::string csv;
+  std::string messages;
+};
+
+Unpacked Unpack(std::string_view file, const std::vector<FieldType>& types) {
+  platform::LargeString out;
+  StringSink sink;
+  const bool written = WriteCsv(View(file), types, "t.dbc", out, sink);
+  return {written, std::string(out.data(), out.size()), sink.Text()};
+}
+
+RoundTrip Check(const std::string& csv, std::string_view file, const Table& table) {
+  return CheckRoundTrip(csv, file, View(file), table.types);
+}
+
+// What the loader and the encoder make of the text, as dbcpack packs it;
+// the load must not say a word but that it loaded.
+std::string Repack(const std::string& csv) {
+  DbcTable table;
+  table.fileName = "t.csv";
+  StringSink sink;
+  if (!table.LoadCsvContent(csv, sink)) return "refused: " + sink.Text();
+  if (sink.Text() != "CSV file loaded 't.csv'.\n") return "loaded with: " + sink.Text();
+  std::string bytes;
+  const EncodedDbc encoded = EncodeDbc(table.Image());
+  for (const std::string_view piece : encoded.Pieces()) bytes += piece;
+  return bytes;
+}
+
+// A layout that differs from the canonical one must not be called exact.
+void ExpectNotExact(const Table& table, Layout layout, const std::string& difference) {
+  const std::string file = BuildDbc(table, layout);
+  if (file == BuildDbc(table, Layout::Canonical)) return;  // no string to lay out otherwise
+  const Unpacked unpacked = Unpack(file, table.types);
+  ASSERT_TRUE(unpacked.written);
+  const RoundTrip result = Check(unpacked.csv, file, table);
+  EXPECT_FALSE(result.exact);
+  EXPECT_NE(result.difference.find(difference), std::string::npos) << result.difference;
+}
+
+// An int of the file changed under the text: the first and only
+// difference, named with both values.
+void ExpectChangedIntNamed(const Table& table, const std::string& csv) {
+  std::size_t at = kDbcHeaderSize;
+  for (std::size_t k = 0; k < table.types.size(); ++k) {
+    if (table.types[k] == FieldType::Int) {
+      std::string file = BuildDbc(table, Layout::Canonical);
+      const std::int32_t before = DecodeInt32(file.data() + at);
+      PutInt32(file.data() + at, before ^ 0x40000000);
+      EXPECT_EQ(Check(csv, file, table).difference,
+                "record '1', field '" + std::to_string(k + 1) + "' is " +
+                    std::to_string(before ^ 0x40000000) + " in the file and " +
+                    std::to_string(before) + " after packing");
+      return;
+    }
+    at += static_cast<std::size_t>(FieldTypeWidth(table.types[k]));
+  }
+}
+
+TEST(RoundTripTest, GeneratedTablesPackBackToTheSameBytes) {
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 400 && !HasFailure(); ++i) {
+    const Table table = RandomTable(random);
+    const std::string file = BuildDbc(table, Layout::Canonical);
+    const Unpacked unpacked = Unpack(file, table.types);
+    SCOPED_TRACE(testing::Printable(unpacked.csv));
+    ASSERT_TRUE(unpacked.written);
+    EXPECT_EQ(unpacked.messages, "");
+    const RoundTrip result = Check(unpacked.csv, file, table);
+    EXPECT_TRUE(result.exact) << result.difference;
+    EXPECT_EQ(result.difference, "");
+    EXPECT_TRUE(Repack(unpacked.csv) == file);
+
+    const std::string laidOut =
+        "the same strings behind every offset, but the string block is "
+        "laid out differently: ";
+    ExpectNotExact(table, Layout::UnusedString,
+                   laidOut + "it holds strings no record uses ('" +
+                       std::to_string(UnusedTail(table).size()) + "' of");
+    ExpectNotExact(table, Layout::BytesAfter,
+                   "the file is longer than its header says: '3' bytes follow the string block");
+    ExpectNotExact(table, Layout::SecondCopy, laidOut + "its strings are not stored once each");
+    ExpectNotExact(table, Layout::Reversed,
+                   laidOut + "its strings are not stored in the order of first use");
+    ExpectChangedIntNamed(table, unpacked.csv);
+    if (table.rows.size() > 1) {
+      const std::string fewer =
+          unpacked.csv.substr(0, unpacked.csv.rfind('\n', unpacked.csv.size() - 2) + 1);
+      EXPECT_EQ(Check(fewer, file, table).difference,
+                "the record count is '" + std::to_string(table.rows.size()) +
+                    "' in the file and '" + std::to_string(table.rows.size() - 1) +
+                    "' after packing");
+    }
+  }
+}
+
+// Values a CSV table cannot carry, put into generated tables: a NaN stops
+// the writing; a backslash before n or r, or a byte 26, is written with a
+// warning and the round trip is never exact.
+TEST(RoundTripTest, ValuesTheDialectCannotCarry) {
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 200 && !HasFailure(); ++i) {
+    Table table = RandomTable(random);
+    const std::size_t r = random() % table.rows.size();
+    const std::size_t k = random() % table.types.size();
+    const std::string where =
+        "Record '" + std::to_string(r + 1) + "', field '" + std::to_string(k + 1) + "'";
+    const FieldType type = table.types[k];
+    std::string expected;
+    std::string difference;
+    if (type == FieldType::Float) {
+      PutFixed32(table.rows[r][k].data(), 0x7FC00001u);
+      expected = "ERROR: 't.dbc': " + where +
+                 " holds a NaN float (bits 0x7FC00001), which a CSV table cannot carry; give that "
+                 "field the type int with --types.\n";
+    } else if (type == FieldType::String && i % 2 == 0) {
+      const std::string value = random() % 2 ? "C:\\new" : "\\r";
+      table.rows[r][k] = value;
+      expected = "WARNING: 't.dbc': " + where + ": the string holds a backslash before '" +
+                 value[value.find('\\') + 1] + "', which dbcpack reads as a line break.\n";
+      difference = "record '" + std::to_string(r + 1) + "', field '" + std::to_string(k + 1) +
+                   "' is \"" + value + "\" in the file and \"" + value +
+                   "\" after packing (a backslash before n or r in the file's string reads back "
+                   "as a line break)";
+    } else if (type == FieldType::String) {
+      table.rows[r][k] = "a\x1A";
+      expected =
+          "WARNING: 't.dbc': " + where + ": the string holds a byte 26, which ends a text file.\n";
+      difference = "dbcpack refuses the CSV text: Missing \" in the end of string";
+    } else {
+      continue;
+    }
+    const std::string file = BuildDbc(table, Layout::Canonical);
+    const Unpacked unpacked = Unpack(file, table.types);
+    EXPECT_EQ(unpacked.messages, expected);
+    EXPECT_EQ(unpacked.written, type != FieldType::Float);
+    if (!unpacked.written) continue;
+    const RoundTrip result = Check(unpacked.csv, file, table);
+    EXPECT_FALSE(result.exact);
+    EXPECT_EQ(result.difference.substr(0, difference.size()), difference);
+  }
+  Table empty;
+  empty.types = {FieldType::Int};
+  const std::string file = BuildDbc(empty, Layout::Canonical);
+  EXPECT_EQ(Check(Unpack(file, empty.types).csv, file, empty).difference,
+            "dbcpack refuses the CSV text: No records found");
+}
+
+}  // namespace
+}  // namespace dbcpack
