@@ -50,12 +50,6 @@ std::string Unpack(const TempDir& dir, const std::vector<std::string>& arguments
   return run.output.size() > expected.size() ? run.output.substr(expected.size()) : "";
 }
 
-// One error line naming `dbc`, with the reader's or the check's own words.
-void ExpectOneErrorLine(const std::string& rest, const std::string& prefix) {
-  EXPECT_EQ(rest.rfind(prefix, 0), 0u) << rest;
-  EXPECT_EQ(rest.find('\n'), rest.size() - 1) << rest;
-}
-
 TEST(UnpackEndToEndTest, UnpacksAFolderKeepsEditsAndPacksBackToTheSameBytes) {
   TempDir dir;
   fs::create_directories(dir / "data/sub");
@@ -106,12 +100,14 @@ TEST(UnpackEndToEndTest, UnpacksAFolderKeepsEditsAndPacksBackToTheSameBytes) {
 
   // Types given, so none guessed; a table without records still gives its
   // line of types, with a warning for each thing the packer would refuse.
-  const std::string empty = Unpack(dir, {"--types=int", "--", "empty.dbc"}, 0,
-                                   "Loading file 'empty.dbc'.\n"
-                                   "WARNING: 'empty.dbc': Table has no records; dbcpack refuses a "
-                                   "table without records.\n"
-                                   "CSV file created 'empty.dbc.csv'.\n");
-  ExpectOneErrorLine(empty, "WARNING: 'empty.dbc': Round trip not exact: ");
+  EXPECT_EQ(Unpack(dir, {"--types=int", "--", "empty.dbc"}, 0,
+                   "Loading file 'empty.dbc'.\n"
+                   "WARNING: 'empty.dbc': Table has no records; dbcpack refuses a table without "
+                   "records.\n"
+                   "CSV file created 'empty.dbc.csv'.\n"
+                   "WARNING: 'empty.dbc': Round trip not exact: dbcpack refuses the CSV text: No "
+                   "records found.\n"),
+            "");
   EXPECT_EQ(ReadFile(dir / "empty.dbc.csv"), "int\n");
   // Types that do not fit the file fail it.
   EXPECT_EQ(Unpack(dir, {"--types", "int,int", "--force", "empty.dbc"}, 1,
