@@ -151,7 +151,7 @@ inline const char* ScanExponent(const char* p, const char* const end, std::int64
 }
 
 inline DecimalScan ScanDecimal(const char* p, const char* const end) {
-  DecimalScan scan;
+  DecimalScan scan{};
   p = SkipSpaceAndSign(p, end, scan.negative);
   scan.integerBegin = p;
   p = ReadDigits(p, end, scan.mantissa);
@@ -243,6 +243,7 @@ inline bool ApproximateSlow(const DecimalScan& scan, std::int64_t scale, float& 
 // The conversions past the short one, out of line and given the scan by
 // value, so that the scan stays in registers on the way to the short one.
 template <typename Number>
+// cppcheck-suppress passedByValue
 [[gnu::noinline]] void ConvertOutOfLine(const DecimalScan scan, std::int64_t scale,
                                         Number& result) {
   if (!ApproximateSlow(scan, scale, result)) ConvertSlow(scan, result);
