@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -27,6 +28,10 @@ namespace {
 // follow. A sample of 2 MiB at most: no more than a record when records
 // are larger.
 constexpr std::uint32_t kMaxSampleRecords = 2048;
+// The placement of the one-byte columns scores every window of a record,
+// which costs far more per record than telling the types: it looks at a
+// smaller sample, taken the same way.
+constexpr std::uint32_t kMaxPlacementRecords = 512;
 constexpr std::uint32_t kPrefixRecords = 256;
 constexpr std::uint32_t kRunRecords = 32;
 constexpr std::uint64_t kMaxSampleBytes = 2 << 20;
@@ -65,11 +70,10 @@ void AddRun(const TableImage& table, Sample& sample, std::uint32_t first, std::u
   sample.end = static_cast<std::uint64_t>(first) + count;
 }
 
-Sample TakeSample(const TableImage& table) {
+Sample TakeSample(const TableImage& table, std::uint32_t maxRecords) {
   Sample sample;
   const std::uint64_t byBytes = kMaxSampleBytes / table.recordSize;
-  const auto limit =
-      static_cast<std::uint32_t>(std::clamp<std::uint64_t>(byBytes, 1, kMaxSampleRecords));
+  const auto limit = static_cast<std::uint32_t>(std::clamp<std::uint64_t>(byBytes, 1, maxRecords));
   const std::uint32_t count = table.recordCount;
   if (count <= limit) {
     AddRun(table, sample, 0, count);
@@ -394,6 +398,22 @@ bool MaskLikeFloat(std::uint32_t v) {
          WordCode::DecimalBits(WordCode::DecodeBits(v)) == kNever;
 }
 
+// A float outside the usual range that reads as a decimal of a few digits
+// (1e-30, 2.5e12), as typed-in values do; the bits of an int seldom do.
+bool ShortDecimalFloat(std::uint32_t v) {
+  const std::uint32_t exponent = (v >> 23) & 0xFF;
+  if (exponent == 0 || exponent == 0xFF) return false;
+  char text[32];
+  const char* const end = std::to_chars(text, text + sizeof text, WordCode::DecodeBits(v),
+                                        std::chars_format::scientific)
+                              .ptr;
+  // d.ddde-xx: the digits are those before the exponent, bar the point.
+  const char* const e = std::find(static_cast<const char*>(text), end, 'e');
+  const auto digits =
+      std::count_if(static_cast<const char*>(text), e, [](char c) { return c >= '0' && c <= '9'; });
+  return digits <= 6;
+}
+
 WordFacts FactsOf(const Sample& sample, std::size_t size, std::size_t offset,
                   const StringBlock& strings) {
   WordFacts facts;
@@ -405,7 +425,8 @@ WordFacts FactsOf(const Sample& sample, std::size_t size, std::size_t offset,
     facts.allStrings = facts.allStrings && strings.StartsString(v);
     if ((v & 0x7FFFFFFF) == 0) continue;
     facts.someFloat = true;
-    facts.floatRange = facts.floatRange && WordCode::FloatBits(v) < kNever;
+    facts.floatRange =
+        facts.floatRange && (WordCode::FloatBits(v) < kNever || ShortDecimalFloat(v));
     facts.maskLike += facts.floatRange && MaskLikeFloat(v) ? 1 : 0;
   }
   return facts;
@@ -497,8 +518,7 @@ void ConfirmOnEveryRecord(const TableImage& table, const StringBlock& strings, C
 
 // Which columns are the one-byte ones. Without records nothing tells, and
 // they are taken to be the last, as ties are.
-bool FindByteColumns(const TableImage& table, const Sample& sample, std::uint32_t bytes,
-                     std::vector<bool>& isByte) {
+bool FindByteColumns(const TableImage& table, std::uint32_t bytes, std::vector<bool>& isByte) {
   const std::uint32_t fields = table.fieldCount;
   isByte.assign(fields, false);
   if (bytes == 0) return true;
@@ -507,7 +527,7 @@ bool FindByteColumns(const TableImage& table, const Sample& sample, std::uint32_
     return true;
   }
   if (static_cast<std::uint64_t>(fields) * (bytes + 1) > kMaxPlacementStates) return false;
-  isByte = PlaceByteColumns(fields, bytes, CostsOf(table, sample));
+  isByte = PlaceByteColumns(fields, bytes, CostsOf(table, TakeSample(table, kMaxPlacementRecords)));
   return true;
 }
 
@@ -517,9 +537,9 @@ bool GuessFieldTypes(const TableImage& table, std::vector<FieldType>& types,
                      const std::string& name, MessageSink& sink) {
   const std::uint32_t fields = table.fieldCount;
   const auto bytes = static_cast<std::uint32_t>((4 * std::uint64_t{fields} - table.recordSize) / 3);
-  const Sample sample = TakeSample(table);
+  const Sample sample = TakeSample(table, kMaxSampleRecords);
   std::vector<bool> isByte;
-  if (!FindByteColumns(table, sample, bytes, isByte)) {
+  if (!FindByteColumns(table, bytes, isByte)) {
     sink.Print(
         "ERROR: '%s': Can't guess the field types: '%u' fields in '%u'-byte records must "
         "include '%u' 1-byte fields; give the types with --types.\n",

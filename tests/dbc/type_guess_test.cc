@@ -124,6 +124,12 @@ TEST(TypeGuessTest, TellsColumnsThatAreEasyToConfuse) {
                      (r % 5 ? "0" : "-1234.5677");
             }),
        "int,float,float,float"},
+      {"floats, a few of them far out of the usual range",
+       Rows("int,float", 60,
+            [&](int r) {
+              return id(r) + "," + (r % 7 ? N(r * 13) + ".125" : r % 2 ? "3.25e-30" : "1.5e+25");
+            }),
+       "int,float"},
       {"strings",
        Rows("int,string,string", 60,
             [&](int r) {
