@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "app/build_info.h"
 #include "app/discovery.h"
@@ -162,10 +164,10 @@ bool ConvertToCsv(std::string_view bytes, const std::string& dbcPath, const Unpa
   return WriteCsv(table, types, dbcPath, csv, sink);
 }
 
-bool WriteCsvFile(const std::string& csvPath, const std::string& dbcPath,
-                  const platform::LargeString& csv, bool force, MessageSink& sink) {
-  const std::array<std::string_view, 1> pieces = {std::string_view(csv.data(), csv.size())};
-  switch (platform::WriteFileAtomically(csvPath, pieces, /*replace=*/force)) {
+// Says why the CSV file was not written; false unless it was.
+bool ReportWrite(platform::WriteResult result, const std::string& csvPath,
+                 const std::string& dbcPath, MessageSink& sink) {
+  switch (result) {
     case platform::WriteResult::Written:
       return true;
     case platform::WriteResult::Exists:
@@ -181,6 +183,27 @@ bool WriteCsvFile(const std::string& csvPath, const std::string& dbcPath,
   }
   sink.Print("ERROR: '%s': Can't create file.\n", dbcPath.c_str());
   return false;
+}
+
+// Writes the CSV file and packs its text again at the same time: both only
+// read the text, and the write is mostly the kernel copying it into the
+// page cache, so on a second core the check costs little more time than the
+// write alone. Without a thread to be had, one after the other.
+platform::WriteResult WriteAndCheck(const std::string& csvPath, const platform::LargeString& csv,
+                                    bool force, std::string_view dbcFile, const TableImage& table,
+                                    const std::vector<FieldType>& types, RoundTrip& roundTrip) {
+  const std::array<std::string_view, 1> pieces = {std::string_view(csv.data(), csv.size())};
+  platform::WriteResult written = platform::WriteResult::CannotCreate;
+  const auto write = [&] { written = platform::WriteFileAtomically(csvPath, pieces, force); };
+  std::jthread writer;
+  try {
+    writer = std::jthread(write);
+  } catch (const std::system_error&) {
+    write();
+  }
+  roundTrip = CheckRoundTrip(csv, dbcFile, table, types);
+  if (writer.joinable()) writer.join();
+  return written;
 }
 
 // Walks `dir` like the packer does and unpacks every ".dbc" file that is
@@ -271,9 +294,12 @@ bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, Messag
     sink.Print("ERROR: Can't open file '%s'.\n", dbcPath.c_str());
     return false;
   }
-  if (!converted || !WriteCsvFile(csvPath, dbcPath, csv, options.force, sink)) return false;
+  if (!converted) return false;
+  RoundTrip roundTrip;
+  const platform::WriteResult written =
+      WriteAndCheck(csvPath, csv, options.force, dbc.View(), table, types, roundTrip);
+  if (!ReportWrite(written, csvPath, dbcPath, sink)) return false;
   sink.Print("CSV file created '%s'.\n", csvPath.c_str());
-  const RoundTrip roundTrip = CheckRoundTrip(csv, dbc.View(), table, types);
   if (!dbc.Intact()) {
     // Cut short after the text was made from it whole: what was compared
     // was no longer the file.
