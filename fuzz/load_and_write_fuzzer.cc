@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dbc/dbc_writer.h"
+#include "fuzz_check.h"
 #include "reference_dialect.h"
 #include "table/dbc_table.h"
 #include "table/message_sink.h"
@@ -24,15 +25,8 @@ namespace {
 
 using dbcpack::fuzz::RefLoad;
 
-[[noreturn]] void Fail(const char* what, const std::string& detail = std::string()) {
-  std::fprintf(stderr, "\n*** invariant broken: %s\n", what);
-  if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
-  std::abort();
-}
-
-void Check(bool condition, const char* what, const std::string& detail = std::string()) {
-  if (!condition) Fail(what, detail);
-}
+using dbcpack::fuzz::Check;
+using dbcpack::fuzz::Fail;
 
 // A directory of this process's own, removed at exit. The name is never
 // destroyed: the exit handler that removes the directory runs after static

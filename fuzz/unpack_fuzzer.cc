@@ -18,6 +18,7 @@
 #include "dbc/dbc_reader.h"
 #include "dbc/round_trip.h"
 #include "dbc/type_guess.h"
+#include "fuzz_check.h"
 #include "platform/large_memory.h"
 #include "table/csv_writer.h"
 #include "table/dbc_table.h"
@@ -30,15 +31,8 @@ using dbcpack::FieldType;
 
 constexpr char kName[] = "f.dbc";
 
-[[noreturn]] void Fail(const char* what, const std::string& detail = std::string()) {
-  std::fprintf(stderr, "\n*** invariant broken: %s\n", what);
-  if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
-  std::abort();
-}
-
-void Check(bool condition, const char* what, const std::string& detail = std::string()) {
-  if (!condition) Fail(what, detail);
-}
+using dbcpack::fuzz::Check;
+using dbcpack::fuzz::Fail;
 
 // The input's first byte n: 0 lets the types be guessed; otherwise the
 // next n bytes give one type each (their low two bits), and the file

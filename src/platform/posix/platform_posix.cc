@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/piece_cursor.h"
 #include "platform/platform.h"
 
 namespace dbcpack::platform {
@@ -360,7 +361,7 @@ namespace {
 bool SameBytes(int fd, std::span<const std::string_view> pieces, std::size_t total) {
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   std::string buffer(total < kChunk ? total : kChunk, '\0');
-  std::size_t piece = 0, inPiece = 0;
+  PieceCursor cursor(pieces);
   std::size_t left = total;
   while (left > 0) {
     const std::size_t want = left < buffer.size() ? left : buffer.size();
@@ -372,19 +373,7 @@ bool SameBytes(int fd, std::span<const std::string_view> pieces, std::size_t tot
       got += static_cast<std::size_t>(n);
     }
     left -= got;
-    // Walk the pieces alongside the chunk just read.
-    const char* at = buffer.data();
-    while (got > 0) {
-      while (inPiece == pieces[piece].size()) {
-        ++piece;
-        inPiece = 0;
-      }
-      const std::size_t step = std::min(got, pieces[piece].size() - inPiece);
-      if (std::memcmp(at, pieces[piece].data() + inPiece, step) != 0) return false;
-      at += step;
-      got -= step;
-      inPiece += step;
-    }
+    if (!cursor.Matches(buffer.data(), got)) return false;
   }
   return true;
 }

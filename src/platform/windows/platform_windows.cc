@@ -21,6 +21,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/piece_cursor.h"
 #include "platform/platform.h"
 
 namespace dbcpack::platform {
@@ -399,26 +400,14 @@ namespace {
 bool SameBytes(HANDLE file, std::span<const std::string_view> pieces, std::size_t total) {
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   std::string buffer(std::min(total, kChunk), '\0');
-  std::size_t piece = 0, inPiece = 0;
+  PieceCursor cursor(pieces);
   std::size_t left = total;
   while (left > 0) {
     const DWORD want = static_cast<DWORD>(std::min(left, buffer.size()));
     DWORD got = 0;
     if (!::ReadFile(file, buffer.data(), want, &got, nullptr) || got == 0) return false;
     left -= got;
-    const char* at = buffer.data();
-    std::size_t rest = got;
-    while (rest > 0) {
-      while (inPiece == pieces[piece].size()) {
-        ++piece;
-        inPiece = 0;
-      }
-      const std::size_t step = std::min(rest, pieces[piece].size() - inPiece);
-      if (std::memcmp(at, pieces[piece].data() + inPiece, step) != 0) return false;
-      at += step;
-      rest -= step;
-      inPiece += step;
-    }
+    if (!cursor.Matches(buffer.data(), got)) return false;
   }
   return true;
 }
