@@ -111,7 +111,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   dbcpack::StringSink messages;
   dbcpack::TableImage table;
   if (!dbcpack::ReadDbc(file, kName, table, messages)) return 0;
-  if (types.empty() && !dbcpack::GuessFieldTypes(table, types, kName, messages)) return 0;
+  if (types.empty()) {
+    dbcpack::TypeGuess guess;
+    if (!dbcpack::GuessFieldTypes(table, guess, kName, messages)) return 0;
+    types = std::move(guess.types);
+  }
   if (!dbcpack::CheckTypesFit(table, types, kName, messages)) return 0;
   if (!dbcpack::CheckStringFields(table, types, kName, messages)) return 0;
 

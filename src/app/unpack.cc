@@ -153,8 +153,14 @@ bool ConvertToCsv(std::string_view bytes, const std::string& dbcPath, const Unpa
     types = options.types;
     if (!CheckTypesFit(table, types, dbcPath, sink)) return false;
   } else {
-    if (!GuessFieldTypes(table, types, dbcPath, sink)) return false;
+    TypeGuess guess;
+    if (!GuessFieldTypes(table, guess, dbcPath, sink)) return false;
+    types = std::move(guess.types);
     PrintGuessedTypes(types, dbcPath, sink);
+    if (!guess.doubts.empty()) {
+      sink.Print("WARNING: '%s': Guessed types uncertain: %s.\n", dbcPath.c_str(),
+                 DoubtText(guess.doubts).c_str());
+    }
   }
   if (!CheckStringFields(table, types, dbcPath, sink)) return false;
   if (table.recordCount == 0) {

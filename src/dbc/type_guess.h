@@ -1,23 +1,32 @@
 // Guessing the column types of a DBC file, which does not store them: the
-// record size tells how many columns are one byte wide, and the values of
-// each four-byte column tell a string offset from a float from an int.
+// record size tells how many columns are one byte wide, the values where
+// they lie, the string block which columns hold its strings, and the
+// values of each other column whether it holds floats or ints. What the
+// evidence does not settle is kept as doubts, so that the user learns
+// which columns to check.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "dbc/guess_doubt.h"
 #include "table/field_type.h"
 #include "table/message_sink.h"
 #include "table/table_image.h"
 
 namespace dbcpack {
 
-// Sets `types` to the guessed type of every column of `table`. Returns
-// false, after an error naming `name` that says how many 1-byte columns the
-// records must hold and asks for the types to be given, when those columns
-// cannot be found.
+struct TypeGuess {
+  std::vector<FieldType> types;
+  std::vector<TypeDoubt> doubts;  // empty when the evidence settles every column
+};
+
+// Guesses the type of every column of `table`. Returns false, after an
+// error naming `name` that says how many 1-byte columns the records must
+// hold and asks for the types to be given, when those columns cannot be
+// placed (too many placements to search).
 // REQUIRES: `table` came from a successful ReadDbc.
-bool GuessFieldTypes(const TableImage& table, std::vector<FieldType>& types,
-                     const std::string& name, MessageSink& sink);
+bool GuessFieldTypes(const TableImage& table, TypeGuess& guess, const std::string& name,
+                     MessageSink& sink);
 
 }  // namespace dbcpack

@@ -1,0 +1,112 @@
+// The thresholds below were set on generated tables that look like real
+// ones, so that a guess that is wrong nearly always says it is unsure, and
+// one that is right seldom does.
+#include "dbc/guess_doubt.h"
+
+#include <algorithm>
+
+namespace dbcpack {
+namespace {
+
+// Another placement within this many bits of the sample is a close call.
+constexpr double kCloseBits = 64;
+constexpr double kCloseBitsPerRow = 0.5;
+// A float-or-int lean of less than this many values, or a minority of at
+// least this share of the majority, leaves the column open.
+constexpr double kClearLean = 1;
+constexpr double kMinorityShare = 0.25;
+// Values that are neither short decimals nor masks, in at least this share,
+// read as computed floats and as large ints alike.
+// Unless many are negative: large negative ints are rare.
+constexpr double kNoisyShare = 0.5;
+constexpr double kNegativeShare = 0.2;
+
+// Built by appending: g++ 12 warns falsely (-Wrestrict) on some chains of
+// string concatenations.
+std::string Quoted(std::uint32_t field) {
+  std::string text(1, '\'');
+  text.append(std::to_string(field)).push_back('\'');
+  return text;
+}
+
+// Runs of fields as text: '2' to '5', '9'.
+std::string FieldRuns(const std::vector<std::uint32_t>& fields) {
+  std::string text;
+  for (std::size_t i = 0; i < fields.size();) {
+    std::size_t j = i;
+    while (j + 1 < fields.size() && fields[j + 1] == fields[j] + 1) ++j;
+    if (!text.empty()) text += ", ";
+    text += Quoted(fields[i]);
+    if (j > i) text += " to " + Quoted(fields[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
+std::vector<std::uint32_t> ByteFields(const std::vector<bool>& isByte) {
+  std::vector<std::uint32_t> fields;
+  for (std::size_t k = 0; k < isByte.size(); ++k) {
+    if (isByte[k]) fields.push_back(static_cast<std::uint32_t>(k + 1));
+  }
+  return fields;
+}
+
+}  // namespace
+
+void JudgePlacement(const BytePlacement& placement, std::vector<TypeDoubt>& doubts) {
+  if (placement.runnerUp.empty()) return;
+  if (placement.margin >= kCloseBits && placement.marginPerRow >= kCloseBitsPerRow) return;
+  const std::vector<std::uint32_t> guessed = ByteFields(placement.isByte);
+  const std::vector<std::uint32_t> other = ByteFields(placement.runnerUp);
+  std::vector<std::uint32_t> fields;
+  for (std::size_t k = 0; k < placement.isByte.size(); ++k) {
+    if (placement.isByte[k] != placement.runnerUp[k])
+      fields.push_back(static_cast<std::uint32_t>(k + 1));
+  }
+  std::string reading = "the 1-byte fields may be ";
+  reading.append(FieldRuns(other)).append(" rather than ").append(FieldRuns(guessed));
+  doubts.push_back(TypeDoubt{std::move(fields), std::move(reading)});
+}
+
+void JudgeFloatOrInt(const ColumnEvidence& evidence, FieldType type, std::uint32_t field,
+                     std::vector<TypeDoubt>& doubts) {
+  if (!evidence.anyValue || !evidence.floats) return;
+  const double majority = std::max(evidence.floatFor, evidence.floatAgainst);
+  const double minority = std::min(evidence.floatFor, evidence.floatAgainst);
+  const bool conflicting = minority > 0 && minority >= kMinorityShare * majority;
+  if (std::abs(evidence.floatLean) >= kClearLean && !conflicting &&
+      (evidence.noiseShare < kNoisyShare || evidence.negativeNoiseShare >= kNegativeShare)) {
+    return;
+  }
+  const bool isFloat = type == FieldType::Float;
+  std::string reading = "field ";
+  reading.append(Quoted(field + 1))
+      .append(isFloat ? " may be int rather than float" : " may be float rather than int");
+  doubts.push_back(TypeDoubt{{field + 1}, std::move(reading)});
+}
+
+void AddStringSwap(std::uint32_t field, const std::vector<std::uint32_t>& instead,
+                   std::vector<TypeDoubt>& doubts) {
+  std::vector<std::uint32_t> fields = {field + 1};
+  std::vector<std::uint32_t> others;
+  for (const std::uint32_t other : instead) others.push_back(other + 1);
+  fields.insert(fields.end(), others.begin(), others.end());
+  std::sort(fields.begin(), fields.end());
+  std::string reading = "the string of field ";
+  reading.append(Quoted(field + 1))
+      .append(" may belong to field ")
+      .append(FieldRuns(others))
+      .append(" instead (string rather than int)");
+  doubts.push_back(TypeDoubt{std::move(fields), std::move(reading)});
+}
+
+std::string DoubtText(const std::vector<TypeDoubt>& doubts) {
+  std::string text;
+  for (const TypeDoubt& doubt : doubts) {
+    if (!text.empty()) text += "; ";
+    text += doubt.otherReading;
+  }
+  return text;
+}
+
+}  // namespace dbcpack
