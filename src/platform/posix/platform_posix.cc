@@ -1,6 +1,6 @@
 // The POSIX side of the platform seam: files, directory listings and the
-// terminal, each turned into a plain success or failure here so that the
-// logic above never sees errno.
+// terminal, each turned into a plain success or failure here, with errno
+// turned into its text, so that the logic above never sees errno.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -17,12 +17,33 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 #include "platform/piece_cursor.h"
 #include "platform/platform.h"
 
 namespace dbcpack::platform {
 namespace {
+
+// strerror_r rather than strerror, whose buffer may be shared between
+// threads (a CSV file is written on a thread of its own). glibc's variant
+// returns the text; the XSI one fills the buffer and returns 0.
+[[maybe_unused]] const char* ChosenText(int result, const char* buffer) {
+  return result == 0 ? buffer : "Unknown error";
+}
+[[maybe_unused]] const char* ChosenText(const char* text, const char*) { return text; }
+
+std::string ErrorText(int error) {
+  char buffer[256] = "";
+  return ChosenText(::strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
+void SetReason(std::string* reason, std::string_view text) {
+  if (reason != nullptr) reason->assign(text);
+}
+
+constexpr std::string_view kNotARegularFile = "Not a regular file";
 
 // Closes a descriptor that was only read: nothing can be lost, so a failure
 // has nothing to report.
@@ -37,7 +58,10 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (n == 0) return false;
+    if (n == 0) {
+      errno = EIO;  // no progress and no error: the device took nothing
+      return false;
+    }
     data += n;
     size -= static_cast<std::size_t>(n);
   }
@@ -151,13 +175,22 @@ void FileContents::Assign(std::string bytes) {
   view_ = buffer_;
 }
 
-bool ReadWholeFile(const std::string& path, FileContents& contents) {
+bool ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason) {
   // O_NONBLOCK so that opening a FIFO with no writer cannot hang the batch;
   // it is refused just below anyway.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    SetReason(reason, ErrorText(errno));
+    return false;
+  }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    SetReason(reason, ErrorText(errno));
+    CloseQuietly(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    SetReason(reason, S_ISDIR(st.st_mode) ? ErrorText(EISDIR) : std::string(kNotARegularFile));
     CloseQuietly(fd);
     return false;
   }
@@ -180,6 +213,7 @@ bool ReadWholeFile(const std::string& path, FileContents& contents) {
   }
   std::string bytes;
   const bool ok = ReadAll(fd, size, bytes);
+  if (!ok) SetReason(reason, ErrorText(errno));
   CloseQuietly(fd);
   if (!ok) return false;
   contents.Assign(std::move(bytes));
@@ -192,9 +226,13 @@ DirectoryListing::~DirectoryListing() {
 
 bool DirectoryListing::Open(const std::string& path) {
   DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return false;
+  if (dir == nullptr) {
+    failure_ = ErrorText(errno);
+    return false;
+  }
   struct stat st;
   if (::fstat(::dirfd(dir), &st) != 0) {
+    failure_ = ErrorText(errno);
     ::closedir(dir);
     return false;
   }
@@ -207,7 +245,11 @@ bool DirectoryListing::Open(const std::string& path) {
 bool DirectoryListing::Next(DirectoryEntry& entry) {
   errno = 0;
   const dirent* ent = ::readdir(static_cast<DIR*>(handle_));
-  if (ent == nullptr) return false;
+  if (ent == nullptr) {
+    // The end of the listing leaves errno alone; a failed read sets it.
+    if (errno != 0) failure_ = ErrorText(errno);
+    return false;
+  }
   name_ = ent->d_name;
   unsigned char type = ent->d_type;
   if (type == DT_UNKNOWN) {
@@ -268,11 +310,15 @@ bool ReplacementFile::Create(const std::string& finalPath) {
   // ".csv" and be taken for a table by a later run.
   std::string pattern = finalPath + ".tmpXXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    failure_ = ErrorText(errno);
+    return false;
+  }
   tempPath_ = pattern;
   SetActiveTemp(tempPath_);
   handle_ = fd;
   if (::fchmod(fd, CreationMode()) != 0) {
+    failure_ = ErrorText(errno);
     Discard();
     return false;
   }
@@ -280,21 +326,29 @@ bool ReplacementFile::Create(const std::string& finalPath) {
 }
 
 bool ReplacementFile::Write(const char* data, std::size_t size) {
-  return handle_ >= 0 && WriteAll(static_cast<int>(handle_), data, size);
+  if (handle_ < 0) return false;
+  if (WriteAll(static_cast<int>(handle_), data, size)) return true;
+  failure_ = ErrorText(errno);
+  return false;
 }
 
 bool ReplacementFile::Close() {
   if (handle_ < 0) return false;
   const int fd = static_cast<int>(handle_);
   handle_ = -1;
-  return ::close(fd) == 0;
+  if (::close(fd) == 0) return true;
+  failure_ = ErrorText(errno);
+  return false;
 }
 
 bool ReplacementFile::Commit() {
   if (tempPath_.empty() || handle_ >= 0) return false;
   // rename replaces a symbolic link at the final name instead of writing
   // through it, and fails on a directory there.
-  if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
+  if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+    failure_ = ErrorText(errno);
+    return false;
+  }
   ClearActiveTemp();
   tempPath_.clear();
   return true;
@@ -329,8 +383,12 @@ bool ReplacementFile::CommitWithoutReplacing(bool& existed) {
       existed = true;
       return false;
     }
-    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+      failure_ = ErrorText(errno);
+      return false;
+    }
   } else {
+    failure_ = ErrorText(errno);
     return false;
   }
   ClearActiveTemp();
@@ -340,9 +398,12 @@ bool ReplacementFile::CommitWithoutReplacing(bool& existed) {
 
 // ---- Paths and large memory ---------------------------------------------
 
-PathKind KindOf(const std::string& path) {
+PathKind KindOf(const std::string& path, std::string* reason) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return PathKind::Missing;
+  if (::stat(path.c_str(), &st) != 0) {
+    SetReason(reason, ErrorText(errno));
+    return PathKind::Missing;
+  }
   if (S_ISREG(st.st_mode)) return PathKind::File;
   if (S_ISDIR(st.st_mode)) return PathKind::Directory;
   return PathKind::Other;
