@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -227,13 +228,29 @@ TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(run.errors, "");
-  EXPECT_EQ(
-      Printable(run.output),
-      Printable("Loading file '" + name + "'.\nField types of '" + name +
-                "' (guessed; give --types to correct them): int,string\nCSV file created '" + name +
-                ".csv'.\nRound trip exact.\nERROR: 'missing.dbc': No such file or "
-                "folder.\n"));
+  const std::string unpacked =
+      "Loading file '" + name + "'.\nField types of '" + name +
+      "' (guessed; give --types to correct them): int,string\nCSV file created '" + name +
+      ".csv'.\nRound trip exact.\n";
+  EXPECT_EQ(Printable(run.output.substr(0, unpacked.size())), Printable(unpacked));
+  // The reason is the system's, in its language: one line, one full stop.
+  const std::string missing = run.output.substr(std::min(unpacked.size(), run.output.size()));
+  const std::string opening = "ERROR: Can't open file 'missing.dbc': ";
+  EXPECT_EQ(missing.substr(0, opening.size()), opening) << Printable(run.output);
+  EXPECT_GT(missing.size(), opening.size() + 2);
+  EXPECT_EQ(missing.find_first_of("\r\n"), missing.size() - 1) << Printable(missing);
+  EXPECT_TRUE(missing.ends_with(".\n") && !missing.ends_with("..\n")) << Printable(missing);
   EXPECT_EQ(ReadUtf8File(dir / (name + ".csv")).substr(0, 11), "int,string\n");
+
+  // A refused command line goes to standard error, in the same bytes.
+  const RunResult refused = RunProgram(DBCUNPACK_BINARY, {"--frob"}, dir.Path());
+  EXPECT_EQ(refused.exitCode, 2u);
+  EXPECT_EQ(refused.output, "");
+  EXPECT_EQ(Printable(refused.errors),
+            Printable("ERROR: Unknown option '--frob'.\n"
+                      "Usage: dbcunpack [--types LIST] [--force] PATH...\n"
+                      "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
+                      "Give --help for the options and the workflow.\n"));
 }
 
 // ---- The key wait ------------------------------------------------------

@@ -668,10 +668,12 @@ void InitProcess() {
     std::atexit(RestoreOutputCodePage);
   }
   ::SetConsoleCtrlHandler(CleanUpOnControl, TRUE);
-  // Standard output carries exactly the bytes it does on POSIX: every
-  // message ends in "\n" alone, not "\r\n", whether it goes to the console
-  // (which starts a new line for it all the same) or to a file or pipe.
+  // Standard output and standard error carry exactly the bytes they do on
+  // POSIX: every message ends in "\n" alone, not "\r\n", whether it goes to
+  // the console (which starts a new line for it all the same) or to a file
+  // or pipe.
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
 }
 
 }  // namespace dbcpack::platform
