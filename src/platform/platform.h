@@ -181,8 +181,11 @@ WriteResult WriteFileAtomically(const std::string& path, std::span<const std::st
 // Waits for one key press on the terminal itself, never on standard input,
 // without echo and without Enter; consumes the whole sequence an arrow or
 // function key sends and restores the terminal on every path. Returns at
-// once when the process has no terminal.
-void WaitForKey();
+// once when the process has no terminal. While it waits, `prompt` (one
+// line, without a line break) stands on that terminal, never on standard
+// output; it is wiped after the key, so the screen holds what it held
+// before.
+void WaitForKey(std::string_view prompt = {});
 
 // True when the process has a console window of its own, opened for it
 // alone (a program started by double-clicking it or dropping files on it on

@@ -282,6 +282,24 @@ bool Exited(HANDLE process, DWORD waitMs) {
   return ::WaitForSingleObject(process, waitMs) == WAIT_OBJECT_0;
 }
 
+// The console's line that holds the cursor, up to the cursor: what a
+// program wrote since the last line break.
+std::wstring LineBeforeCursor(HANDLE screen) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!::GetConsoleScreenBufferInfo(screen, &info)) return L"<no screen>";
+  std::wstring line(static_cast<std::size_t>(info.dwCursorPosition.X), L'\0');
+  DWORD read = 0;
+  const COORD start = {0, info.dwCursorPosition.Y};
+  if (!line.empty() && !::ReadConsoleOutputCharacterW(
+                           screen, line.data(), static_cast<DWORD>(line.size()), start, &read)) {
+    return L"<unreadable>";
+  }
+  line.resize(read);
+  return line;
+}
+
+std::string Narrow(const std::wstring& wide) { return std::string(wide.begin(), wide.end()); }
+
 // The program shares this test's console, with its standard input from NUL
 // (which must not end the wait) and its standard output through a pipe (to
 // see when it has printed the banner and begun to wait). The keys are
@@ -308,6 +326,10 @@ TEST(WindowsKeyWaitTest, ModifiersAloneDoNotEndTheWaitOtherKeysDo) {
       ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(console, INVALID_HANDLE_VALUE);
+  const HANDLE screen =
+      ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(screen, INVALID_HANDLE_VALUE);
 
   struct Case {
     const char* name;
@@ -358,8 +380,9 @@ TEST(WindowsKeyWaitTest, ModifiersAloneDoNotEndTheWaitOtherKeysDo) {
     }
     EXPECT_EQ(output, "No CSV files found in current directory.\n" + banner);
     // Keys typed before the wait began are thrown away; give it time to
-    // begin.
+    // begin. The prompt is on the console, not in the output.
     EXPECT_FALSE(Exited(process.hProcess, 500)) << "did not wait";
+    EXPECT_EQ(Narrow(LineBeforeCursor(screen)), "Press any key to exit.");
 
     for (const WORD modifier : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_CAPITAL, VK_NUMLOCK}) {
       const INPUT_RECORD key = KeyDown(modifier, 0);
@@ -377,10 +400,13 @@ TEST(WindowsKeyWaitTest, ModifiersAloneDoNotEndTheWaitOtherKeysDo) {
     DWORD exitCode = 1;
     ::GetExitCodeProcess(process.hProcess, &exitCode);
     EXPECT_EQ(exitCode, 0u);
+    // Wiped: the cursor back at the start of its line.
+    EXPECT_EQ(Narrow(LineBeforeCursor(screen)), "");
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     ::CloseHandle(outRead);
   }
+  ::CloseHandle(screen);
   ::CloseHandle(console);
 }
 

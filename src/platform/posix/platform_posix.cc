@@ -501,6 +501,33 @@ volatile sig_atomic_t gTerminalSaved = 0;
 int gTerminalFd = -1;
 struct termios gSavedTerminal;
 
+// The prompt is wiped with a carriage return, as many spaces as it has
+// bytes and another carriage return: every terminal understands that, where
+// an erase sequence would show as garbage on a dumb one. It is made before
+// the wait so that the signal handler only has to write it.
+char gWipe[258];
+volatile sig_atomic_t gWipeLength = 0;
+
+void ShowPrompt(int fd, std::string_view prompt) {
+  // A prompt longer than a line of any terminal would wrap, and the wipe
+  // could not reach its first part; none of ours comes near.
+  if (prompt.empty() || prompt.size() + 2 > sizeof gWipe) return;
+  std::memset(gWipe, ' ', prompt.size() + 2);
+  gWipe[0] = '\r';
+  gWipe[prompt.size() + 1] = '\r';
+  if (WriteAll(fd, prompt.data(), prompt.size())) {
+    gWipeLength = static_cast<sig_atomic_t>(prompt.size() + 2);
+  }
+}
+
+void WipePrompt() {
+  if (gWipeLength > 0) {
+    // Nothing more can be done for a terminal that takes no output.
+    (void)WriteAll(gTerminalFd, gWipe, static_cast<std::size_t>(gWipeLength));
+    gWipeLength = 0;
+  }
+}
+
 void RestoreTerminal() {
   if (gTerminalSaved) {
     ::tcsetattr(gTerminalFd, TCSAFLUSH, &gSavedTerminal);
@@ -509,10 +536,32 @@ void RestoreTerminal() {
 }
 
 extern "C" void RestoreAndReraise(int signal) {
+  // Both write and tcsetattr are async-signal-safe; errno is the only
+  // state they touch, and the process ends here.
+  WipePrompt();
   RestoreTerminal();
   // Neither can fail for the valid signal being handled.
   (void)::signal(signal, SIG_DFL);
   (void)::raise(signal);
+}
+
+// The signals that end a wait, which must not leave the terminal raw.
+constexpr int kWaitSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void CatchWaitSignals(struct sigaction (&old)[std::size(kWaitSignals)]) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = RestoreAndReraise;
+  sigemptyset(&action.sa_mask);
+  for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
+    ::sigaction(kWaitSignals[i], &action, &old[i]);
+  }
+}
+
+void ReleaseWaitSignals(const struct sigaction (&old)[std::size(kWaitSignals)]) {
+  for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
+    ::sigaction(kWaitSignals[i], &old[i], nullptr);
+  }
 }
 
 // Reads whatever else a key sent (the rest of an escape sequence), giving
@@ -526,9 +575,20 @@ void DrainKeySequence(int fd, struct termios raw) {
   }
 }
 
+void ReadOneKey(int fd, const struct termios& raw) {
+  char byte;
+  for (;;) {
+    const ssize_t n = ::read(fd, &byte, 1);
+    if (n > 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    break;  // end of file or error: the terminal is gone
+  }
+  DrainKeySequence(fd, raw);
+}
+
 }  // namespace
 
-void WaitForKey() {
+void WaitForKey(std::string_view prompt) {
   const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return;  // no terminal: nothing to wait for
   if (::tcgetattr(fd, &gSavedTerminal) != 0) {
@@ -536,16 +596,8 @@ void WaitForKey() {
     return;
   }
   gTerminalFd = fd;
-
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = RestoreAndReraise;
-  sigemptyset(&action.sa_mask);
-  struct sigaction oldInt, oldTerm, oldHup, oldQuit;
-  ::sigaction(SIGINT, &action, &oldInt);
-  ::sigaction(SIGTERM, &action, &oldTerm);
-  ::sigaction(SIGHUP, &action, &oldHup);
-  ::sigaction(SIGQUIT, &action, &oldQuit);
+  struct sigaction old[std::size(kWaitSignals)];
+  CatchWaitSignals(old);
   gTerminalSaved = 1;
 
   // No echo, no line editing, and Ctrl-C arrives as a byte like any key.
@@ -554,22 +606,16 @@ void WaitForKey() {
   raw.c_iflag &= static_cast<tcflag_t>(~(IXON | ICRNL));
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
+  // TCSAFLUSH drops the keys typed before the wait began; the prompt comes
+  // after it, when the key that answers it can be read.
   if (::tcsetattr(fd, TCSAFLUSH, &raw) == 0) {
-    char byte;
-    for (;;) {
-      const ssize_t n = ::read(fd, &byte, 1);
-      if (n > 0) break;
-      if (n < 0 && errno == EINTR) continue;
-      break;  // end of file or error: the terminal is gone
-    }
-    DrainKeySequence(fd, raw);
+    ShowPrompt(fd, prompt);
+    ReadOneKey(fd, raw);
   }
 
+  WipePrompt();
   RestoreTerminal();
-  ::sigaction(SIGINT, &oldInt, nullptr);
-  ::sigaction(SIGTERM, &oldTerm, nullptr);
-  ::sigaction(SIGHUP, &oldHup, nullptr);
-  ::sigaction(SIGQUIT, &oldQuit, nullptr);
+  ReleaseWaitSignals(old);
   gTerminalFd = -1;
   ::close(fd);
 }

@@ -587,9 +587,34 @@ bool IsModifierKey(WORD key) {
   }
 }
 
+// Reads the console's input until a key that is more than a modifier goes
+// down.
+void ReadOneKey(HANDLE input) {
+  for (bool done = false; !done;) {
+    INPUT_RECORD records[16];
+    DWORD count = 0;
+    if (!::ReadConsoleInputW(input, records, 16, &count) || count == 0) break;
+    for (DWORD i = 0; i < count && !done; ++i) {
+      if (records[i].EventType != KEY_EVENT) continue;  // mouse, focus, resizing
+      const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
+      if (!key.bKeyDown) continue;
+      done = key.uChar.UnicodeChar != 0 || !IsModifierKey(key.wVirtualKeyCode);
+    }
+  }
+}
+
+// Writes text to the console's own screen, never to standard output, which
+// may go to a file. Nothing more can be done for a console that refuses it.
+void WriteToConsole(HANDLE output, const std::wstring& text) {
+  DWORD written = 0;
+  if (output != INVALID_HANDLE_VALUE) {
+    (void)::WriteConsoleW(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  }
+}
+
 }  // namespace
 
-void WaitForKey() {
+void WaitForKey(std::string_view prompt) {
   // A process started without a console (a service, a CI runner, a
   // detached child) has nobody at a keyboard; neither has one whose console
   // has no window at all.
@@ -614,17 +639,18 @@ void WaitForKey() {
   // process.
   ::SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT |
                                                      ENABLE_ECHO_INPUT));
-  for (bool done = false; !done;) {
-    INPUT_RECORD records[16];
-    DWORD count = 0;
-    if (!::ReadConsoleInputW(input, records, 16, &count) || count == 0) break;
-    for (DWORD i = 0; i < count && !done; ++i) {
-      if (records[i].EventType != KEY_EVENT) continue;  // mouse, focus, resizing
-      const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
-      if (!key.bKeyDown) continue;
-      done = key.uChar.UnicodeChar != 0 || !IsModifierKey(key.wVirtualKeyCode);
-    }
-  }
+  // The prompt is wiped after the key with a carriage return, spaces and a
+  // carriage return, so that the window holds what it held before.
+  std::wstring text;
+  const HANDLE output =
+      prompt.empty() || !Utf8ToWide(prompt, text)
+          ? INVALID_HANDLE_VALUE
+          : ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  WriteToConsole(output, text);
+  ReadOneKey(input);
+  WriteToConsole(output, L"\r" + std::wstring(text.size(), L' ') + L"\r");
+  if (output != INVALID_HANDLE_VALUE) ::CloseHandle(output);
   // Whatever else is queued (the second half of a surrogate pair, keys
   // pressed together) must not reach the program that reads the console
   // next; a release still to come is ignored by any reader of characters.
