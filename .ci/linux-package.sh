@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Linux release archive: builds it, checks that it holds both programs
-# and their manual pages, and that the programs need nothing newer than the
-# glibc the README promises (and no libstdc++ at all), so that a new symbol
-# cannot quietly raise the distributions the archive runs on.
+# The Linux release archive: builds it, checks that it holds both programs,
+# their manual pages and the documents in the layout of a prefix, and that
+# the programs need nothing newer than the glibc the README promises (and no
+# libstdc++ at all), so that a new symbol cannot quietly raise the
+# distributions the archive runs on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,12 +19,22 @@ cmake --workflow --preset package-linux >build/package-linux.log 2>&1 || {
 archive=$(ls build/package-linux/dbcpack-*-linux-x86_64.tar.gz)
 echo "$archive"
 listing=$(tar tzf "$archive")
-for path in bin/dbcpack bin/dbcunpack share/man/man1/dbcpack.1 share/man/man1/dbcunpack.1 README.md; do
+doc=share/doc/dbcpack
+for path in bin/dbcpack bin/dbcunpack share/man/man1/dbcpack.1 share/man/man1/dbcunpack.1 \
+  $doc/README.md $doc/docs/dbc-format.md $doc/examples/items.csv $doc/examples/more/broken.csv; do
   grep -q "/$path\$" <<<"$listing" || {
     echo "$path is missing from the archive"
     exit 1
   }
 done
+# The layout of a prefix: nothing but bin/ and share/ at the top, so that
+# copying them into one puts nothing loose in it.
+loose=$(sed -n 's|^[^/]*/||p' <<<"$listing" | grep -v -e '^$' -e '^bin/' -e '^share/' || true)
+if [[ -n $loose ]]; then
+  echo "the archive holds paths outside bin/ and share/:"
+  echo "$loose"
+  exit 1
+fi
 status=0
 for program in build/package-linux/dbcpack build/package-linux/dbcunpack; do
   versions=$(objdump -T "$program" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -uV)

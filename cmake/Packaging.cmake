@@ -1,8 +1,9 @@
 # Release archives made by CPack: dbcpack-<version>-linux-x86_64.tar.gz on
 # Linux and dbcpack-<version>-win64.zip from the Windows cross build, each
-# holding both programs, the README, the documents and the example tables,
-# and on Linux the manual pages where man looks for them. The package-linux
-# and package-windows workflow presets build them.
+# holding what `cmake --install` puts into a prefix, in the same layout
+# (see the install rules in CMakeLists.txt): both programs, the README, the
+# documents and the example tables, and on Linux the manual pages. The
+# package-linux and package-windows workflow presets build them.
 #
 # The Linux archive must run on distributions older than the build machine,
 # so package-linux links libstdc++ into the programs (-static-libstdc++),
@@ -37,13 +38,5 @@ else()
   set(CPACK_GENERATOR TGZ)
 endif()
 set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-${dbcpack_platform})
-
-install(FILES README.md DESTINATION .)
-if(EXISTS ${PROJECT_SOURCE_DIR}/docs)
-  # The manual pages go to share/man (see CMakeLists.txt), not twice.
-  install(DIRECTORY docs/ DESTINATION docs PATTERN man EXCLUDE)
-endif()
-# Outputs of an earlier run in the source tree are not examples.
-install(DIRECTORY examples/ DESTINATION examples PATTERN "*.dbc" EXCLUDE)
 
 include(CPack)

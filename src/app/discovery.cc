@@ -13,41 +13,58 @@ std::vector<std::string> csvFiles;
 
 namespace {
 
-void Walk(const std::string& dir, std::string_view extension, std::vector<std::string>& found,
-          std::vector<platform::DirectoryId>& walkPath) {
-  platform::DirectoryListing listing;
-  if (!listing.Open(dir)) return;  // not a directory, or unreadable: skipped silently
-  for (const platform::DirectoryId& id : walkPath) {
-    if (id == listing.Id()) return;  // already being walked: a bind-mount cycle
-  }
-  walkPath.push_back(listing.Id());
+struct Walk {
+  std::string_view extension;
+  std::vector<std::string>& found;
+  std::vector<SkippedFolder>* skipped;
+  std::vector<platform::DirectoryId> walkPath;
 
-  platform::DirectoryEntry entry;
-  std::string path;
-  while (listing.Next(entry)) {
-    if (entry.name == "." || entry.name == "..") continue;
-    path.assign(dir).append("/").append(entry.name);
-    if (entry.kind == platform::EntryKind::File) {
-      // The text from the last full stop of the whole path, so a dot in a
-      // directory name counts too. Every path starts with ".", so there is
-      // always one.
-      const std::size_t dot = path.rfind('.');
-      if (dot != std::string::npos && path.compare(dot, std::string::npos, extension) == 0) {
-        found.push_back(path);
-      }
-    } else {
-      Walk(path, extension, found, walkPath);
-    }
+  void Note(const std::string& dir, const std::string& reason, bool partly) {
+    if (skipped != nullptr) skipped->push_back({dir, reason, partly});
   }
-  walkPath.pop_back();
-}
+
+  // `isFolder`: `dir` is known to be a directory. Device entries are walked
+  // too and fail to open, which is no news.
+  void Folder(const std::string& dir, bool isFolder) {
+    platform::DirectoryListing listing;
+    if (!listing.Open(dir)) {
+      if (isFolder) Note(dir, listing.Failure(), false);
+      return;
+    }
+    for (const platform::DirectoryId& id : walkPath) {
+      if (id == listing.Id()) return;  // already being walked: a bind-mount cycle
+    }
+    walkPath.push_back(listing.Id());
+
+    platform::DirectoryEntry entry;
+    std::string path;
+    while (listing.Next(entry)) {
+      if (entry.name == "." || entry.name == "..") continue;
+      path.assign(dir).append("/").append(entry.name);
+      if (entry.kind == platform::EntryKind::File) {
+        // The text from the last full stop of the whole path, so a dot in a
+        // directory name counts too. Every path starts with ".", so there
+        // is always one.
+        const std::size_t dot = path.rfind('.');
+        if (dot != std::string::npos && path.compare(dot, std::string::npos, extension) == 0) {
+          found.push_back(path);
+        }
+      } else {
+        Folder(path, entry.kind == platform::EntryKind::Directory);
+      }
+    }
+    // A listing that fails part way ends there, like its end.
+    if (!listing.Failure().empty()) Note(dir, listing.Failure(), true);
+    walkPath.pop_back();
+  }
+};
 
 }  // namespace
 
 void CollectFiles(const std::string& dir, std::string_view extension,
-                  std::vector<std::string>& found) {
-  std::vector<platform::DirectoryId> walkPath;
-  Walk(dir, extension, found, walkPath);
+                  std::vector<std::string>& found, std::vector<SkippedFolder>* skipped) {
+  Walk walk{extension, found, skipped, {}};
+  walk.Folder(dir, true);
 }
 
 void CollectCsvFiles(const std::string& dir) { CollectFiles(dir, ".csv", csvFiles); }

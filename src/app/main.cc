@@ -1,6 +1,8 @@
 // dbcpack: converts every CSV table below the working directory to a DBC
 // file beside it, then waits for a key so a console window opened just for
-// it stays readable. Arguments are ignored; the exit status is always 0.
+// it stays readable. The prompt for that key goes to the terminal alone, so
+// standard output holds the same bytes whether or not anyone waits on it.
+// Arguments are ignored; the exit status is always 0.
 #include <cstdio>
 
 #include "app/batch.h"
@@ -12,6 +14,6 @@ int main() {
   dbcpack::StreamSink out(stdout);
   dbcpack::RunBatch(out);
   out.Flush();
-  dbcpack::platform::WaitForKey();
+  dbcpack::platform::WaitForKey("Press any key to exit.");
   return 0;
 }

@@ -31,7 +31,7 @@ constexpr std::string_view kHelp =
     "Usage: dbcunpack [--types LIST] [--force] PATH...\n"
     "\n"
     "Turns DBC files back into CSV tables that dbcpack packs again. Each FILE\n"
-    "gives FILE.csv beside it: Spell.dbc gives Spell.dbc.csv. A PATH that is a\n"
+    "gives FILE.csv beside it: items.dbc gives items.dbc.csv. A PATH that is a\n"
     "folder is searched, with every folder below it, for files whose name ends\n"
     "in \".dbc\"; the outputs of dbcpack there (NAME.csv.dbc beside NAME.csv) are\n"
     "left out. Links to folders are not followed.\n"
@@ -47,16 +47,23 @@ constexpr std::string_view kHelp =
     "  --version     show the version.\n"
     "  --            end of the options: every further argument is a PATH.\n"
     "\n"
-    "Workflow: unpack Spell.dbc to Spell.dbc.csv, edit the CSV file, run dbcpack\n"
-    "in its folder (it writes Spell.dbc.csv.dbc), then rename Spell.dbc.csv.dbc\n"
-    "to Spell.dbc.\n"
+    "Workflow: unpack items.dbc to items.dbc.csv, edit the CSV file, run dbcpack\n"
+    "in its folder (it writes items.dbc.csv.dbc), then rename items.dbc.csv.dbc\n"
+    "to items.dbc.\n"
     "\n"
-    "\"Round trip exact\" means that the CSV file was packed again, as dbcpack\n"
+    "\"Round trip exact.\" means that the CSV file was packed again, as dbcpack\n"
     "packs it, and gave back the DBC file byte for byte: nothing was lost.\n"
-    "Otherwise a warning names the first difference.\n"
+    "Otherwise a warning names the first difference. It is about bytes only:\n"
+    "it does NOT prove that the column types are right, since a wrong guess\n"
+    "can give back the same bytes too. Check the types printed as guessed, and\n"
+    "correct them with --types.\n"
     "\n"
-    "Exit status: 0 when every CSV file was written, 1 when any file failed,\n"
-    "2 for a bad command line.\n";
+    "Messages go to standard output, one line each, naming the file or folder;\n"
+    "errors start with \"ERROR: \" and end with the system's reason where there\n"
+    "is one. A refused command line goes to standard error, with the usage.\n"
+    "\n"
+    "Exit status: 0 when every CSV file was written, 1 when any file or folder\n"
+    "failed, 2 for a bad command line.\n";
 
 struct CommandLine {
   UnpackOptions options;
@@ -170,9 +177,16 @@ bool ConvertToCsv(std::string_view bytes, const std::string& dbcPath, const Unpa
   return WriteCsv(table, types, dbcPath, csv, sink);
 }
 
+// Another program shortened the file while it was mapped; no system call
+// failed, so the words are ours.
+void ReportCutShort(const std::string& dbcPath, MessageSink& sink) {
+  sink.Print("ERROR: Can't read file '%s': File was cut short while it was read.\n",
+             dbcPath.c_str());
+}
+
 // Says why the CSV file was not written; false unless it was.
-bool ReportWrite(platform::WriteResult result, const std::string& csvPath,
-                 const std::string& dbcPath, MessageSink& sink) {
+bool ReportWrite(platform::WriteResult result, const std::string& reason,
+                 const std::string& csvPath, const std::string& dbcPath, MessageSink& sink) {
   switch (result) {
     case platform::WriteResult::Written:
       return true;
@@ -182,12 +196,14 @@ bool ReportWrite(platform::WriteResult result, const std::string& csvPath,
                  dbcPath.c_str(), csvPath.c_str());
       return false;
     case platform::WriteResult::CannotWrite:
-      sink.Print("ERROR: '%s': Can't write file.\n", dbcPath.c_str());
+      sink.Print("ERROR: '%s': Can't write file '%s': %s.\n", dbcPath.c_str(), csvPath.c_str(),
+                 reason.c_str());
       return false;
     case platform::WriteResult::CannotCreate:
       break;
   }
-  sink.Print("ERROR: '%s': Can't create file.\n", dbcPath.c_str());
+  sink.Print("ERROR: '%s': Can't create file '%s': %s.\n", dbcPath.c_str(), csvPath.c_str(),
+             reason.c_str());
   return false;
 }
 
@@ -196,11 +212,14 @@ bool ReportWrite(platform::WriteResult result, const std::string& csvPath,
 // page cache, so on a second core the check costs little more time than the
 // write alone. Without a thread to be had, one after the other.
 platform::WriteResult WriteAndCheck(const std::string& csvPath, const platform::LargeString& csv,
-                                    bool force, std::string_view dbcFile, const TableImage& table,
-                                    const std::vector<FieldType>& types, RoundTrip& roundTrip) {
+                                    bool force, std::string& reason, std::string_view dbcFile,
+                                    const TableImage& table, const std::vector<FieldType>& types,
+                                    RoundTrip& roundTrip) {
   const std::array<std::string_view, 1> pieces = {std::string_view(csv.data(), csv.size())};
   platform::WriteResult written = platform::WriteResult::CannotCreate;
-  const auto write = [&] { written = platform::WriteFileAtomically(csvPath, pieces, force); };
+  const auto write = [&] {
+    written = platform::WriteFileAtomically(csvPath, pieces, force, &reason);
+  };
   std::jthread writer;
   try {
     writer = std::jthread(write);
@@ -219,7 +238,20 @@ bool UnpackDirectory(const std::string& dir, const UnpackOptions& options, Messa
   std::string root = dir;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   std::vector<std::string> found;
-  CollectFiles(root, ".dbc", found);
+  std::vector<SkippedFolder> skipped;
+  CollectFiles(root, ".dbc", found, &skipped);
+  // Not silent, as the packer's walk is: a folder left out is files the
+  // user asked for and did not get.
+  for (const SkippedFolder& folder : skipped) {
+    // The folder named on the command line, as it was named.
+    const char* path = folder.path == root ? dir.c_str() : folder.path.c_str();
+    if (folder.partly) {
+      sink.Print("ERROR: Can't read folder '%s': %s.\n", path, folder.reason.c_str());
+    } else {
+      sink.Print("ERROR: Can't open folder '%s': %s.\n", path, folder.reason.c_str());
+    }
+  }
+  if (!skipped.empty() && skipped.front().path == root && !skipped.front().partly) return false;
   constexpr std::string_view kPackedSuffix = ".csv.dbc";
   std::erase_if(found, [&](const std::string& path) {
     return path.ends_with(kPackedSuffix) &&
@@ -227,19 +259,19 @@ bool UnpackDirectory(const std::string& dir, const UnpackOptions& options, Messa
   });
   if (found.empty()) {
     sink.Print("No DBC files found in '%s'.\n", dir.c_str());
-    return true;
+    return skipped.empty();
   }
-  bool allWritten = true;
+  bool allWritten = skipped.empty();
   for (const std::string& path : found) allWritten = UnpackFile(path, options, sink) && allWritten;
   return allWritten;
 }
 
 }  // namespace
 
-int RunUnpack(const std::vector<std::string>& arguments, MessageSink& sink) {
+int RunUnpack(const std::vector<std::string>& arguments, MessageSink& sink, MessageSink& errors) {
   CommandLine commandLine;
-  if (!ParseCommandLine(arguments, commandLine, sink)) {
-    sink.Write(kUsage);
+  if (!ParseCommandLine(arguments, commandLine, errors)) {
+    errors.Write(kUsage);
     return kUnpackBadCommand;
   }
   if (commandLine.help) {
@@ -251,7 +283,7 @@ int RunUnpack(const std::vector<std::string>& arguments, MessageSink& sink) {
     return kUnpackAllWritten;
   }
   if (commandLine.paths.empty()) {
-    sink.Write(kUsage);
+    errors.Write(kUsage);
     return kUnpackBadCommand;
   }
   return UnpackPaths(commandLine.paths, commandLine.options, sink);
@@ -261,11 +293,13 @@ int UnpackPaths(const std::vector<std::string>& paths, const UnpackOptions& opti
                 MessageSink& sink) {
   bool allWritten = true;
   for (const std::string& path : paths) {
-    const platform::PathKind kind = platform::KindOf(path);
+    std::string reason;
+    const platform::PathKind kind = platform::KindOf(path, &reason);
     if (kind == platform::PathKind::Directory) {
       allWritten = UnpackDirectory(path, options, sink) && allWritten;
     } else if (kind == platform::PathKind::Missing && !platform::Exists(path)) {
-      sink.Print("ERROR: '%s': No such file or folder.\n", path.c_str());
+      // Not always "no such file": a folder on the way may be closed to us.
+      sink.Print("ERROR: Can't open file '%s': %s.\n", path.c_str(), reason.c_str());
       allWritten = false;
     } else {
       // Files, and what only looks like one (a dangling link, a device):
@@ -286,8 +320,9 @@ bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, Messag
     return false;
   }
   platform::FileContents dbc;
-  if (!platform::ReadWholeFile(dbcPath, dbc)) {
-    sink.Print("ERROR: Can't open file '%s'.\n", dbcPath.c_str());
+  std::string reason;
+  if (!platform::ReadWholeFile(dbcPath, dbc, &reason)) {
+    sink.Print("ERROR: Can't open file '%s': %s.\n", dbcPath.c_str(), reason.c_str());
     return false;
   }
   sink.Print("Loading file '%s'.\n", dbcPath.c_str());
@@ -297,19 +332,19 @@ bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, Messag
   IntactOnlySink whileIntact(dbc, sink);
   const bool converted = ConvertToCsv(dbc.View(), dbcPath, options, table, types, csv, whileIntact);
   if (!dbc.Intact()) {
-    sink.Print("ERROR: Can't open file '%s'.\n", dbcPath.c_str());
+    ReportCutShort(dbcPath, sink);
     return false;
   }
   if (!converted) return false;
   RoundTrip roundTrip;
   const platform::WriteResult written =
-      WriteAndCheck(csvPath, csv, options.force, dbc.View(), table, types, roundTrip);
-  if (!ReportWrite(written, csvPath, dbcPath, sink)) return false;
+      WriteAndCheck(csvPath, csv, options.force, reason, dbc.View(), table, types, roundTrip);
+  if (!ReportWrite(written, reason, csvPath, dbcPath, sink)) return false;
   sink.Print("CSV file created '%s'.\n", csvPath.c_str());
   if (!dbc.Intact()) {
     // Cut short after the text was made from it whole: what was compared
     // was no longer the file.
-    sink.Print("ERROR: Can't open file '%s'.\n", dbcPath.c_str());
+    ReportCutShort(dbcPath, sink);
     return false;
   }
   if (roundTrip.exact) {

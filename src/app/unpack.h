@@ -13,7 +13,7 @@
 namespace dbcpack {
 
 inline constexpr int kUnpackAllWritten = 0;  // every CSV file was written
-inline constexpr int kUnpackSomeFailed = 1;  // at least one file failed
+inline constexpr int kUnpackSomeFailed = 1;  // at least one file or folder failed
 inline constexpr int kUnpackBadCommand = 2;  // the command line was refused
 
 struct UnpackOptions {
@@ -27,12 +27,15 @@ struct UnpackOptions {
 
 // The whole program but the key wait: reads `arguments` (argv[0] left out)
 // as `dbcunpack [--types LIST] [--force] PATH...`, `--help` or `--version`,
-// unpacks every PATH and returns the exit status.
-int RunUnpack(const std::vector<std::string>& arguments, MessageSink& sink);
+// unpacks every PATH and returns the exit status. A command line that is
+// refused goes to `errors` (standard error), with the usage, so that it
+// never mixes with output a script captures; everything else to `sink`.
+int RunUnpack(const std::vector<std::string>& arguments, MessageSink& sink, MessageSink& errors);
 
 // Unpacks each path in turn: a directory is walked for its ".dbc" files
 // (leaving out the outputs of the packer, NAME.csv.dbc beside NAME.csv),
-// anything else is unpacked as a file. Returns the exit status.
+// anything else is unpacked as a file. A folder that cannot be listed,
+// given or found below one given, is an error. Returns the exit status.
 int UnpackPaths(const std::vector<std::string>& paths, const UnpackOptions& options,
                 MessageSink& sink);
 

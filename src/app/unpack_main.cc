@@ -12,7 +12,9 @@
 int main(int argc, char** argv) {
   dbcpack::platform::InitProcess();
   dbcpack::StreamSink out(stdout);
-  const int status = dbcpack::RunUnpack(dbcpack::platform::CommandLineArguments(argc, argv), out);
+  dbcpack::StreamSink errors(stderr);
+  const int status =
+      dbcpack::RunUnpack(dbcpack::platform::CommandLineArguments(argc, argv), out, errors);
   if (dbcpack::platform::HasOwnConsoleWindow()) {
     out.Print("\nPress a key to close this window.\n");
     out.Flush();

@@ -13,6 +13,21 @@
 
 namespace dbcpack::platform {
 
+// Every failure below that comes from the system can say why, in the
+// system's own words ("Permission denied", "Access is denied"): strerror on
+// POSIX, FormatMessage on Windows, without a final full stop, so that a
+// message can end with it. Where the refusal is this code's own (a FIFO
+// given as a file), the words are ours. A `reason` pointer may be null when
+// the caller has no use for it.
+
+class FileContents;
+
+// Reads the whole of a regular file. Refuses, without blocking, anything
+// that is not a regular file once opened (FIFOs, sockets, devices,
+// directories, dangling links). Returns false on any failure to open or to
+// read; a short read is never taken for the end of the file.
+bool ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason = nullptr);
+
 // The bytes of a whole file: read into memory, or mapped where the system
 // can, which spares copying and clearing hundreds of megabytes.
 class FileContents {
@@ -33,7 +48,7 @@ class FileContents {
   void Assign(std::string bytes);
 
  private:
-  friend bool ReadWholeFile(const std::string& path, FileContents& contents);
+  friend bool ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason);
   void Unmap();
 
   std::string buffer_;
@@ -41,12 +56,6 @@ class FileContents {
   std::size_t mappingSize_ = 0;
   std::string_view view_;
 };
-
-// Reads the whole of a regular file. Refuses, without blocking, anything
-// that is not a regular file once opened (FIFOs, sockets, devices,
-// directories, dangling links). Returns false on any failure to open or to
-// read; a short read is never taken for the end of the file.
-bool ReadWholeFile(const std::string& path, FileContents& contents);
 
 enum class EntryKind { File, Directory, Device };
 
@@ -79,18 +88,23 @@ class DirectoryListing {
   DirectoryId Id() const { return id_; }
   // Returns false at the end of the listing or on a read error.
   bool Next(DirectoryEntry& entry);
+  // Why Open failed, or why Next stopped before the end of the listing;
+  // empty when nothing failed.
+  const std::string& Failure() const { return failure_; }
 
  private:
   void* handle_ = nullptr;
   DirectoryId id_;
   std::string path_;
   std::string name_;
+  std::string failure_;
 };
 
 // What a path names, following symbolic links: missing (or unreachable), a
 // regular file, a directory, or something else (a device, FIFO or socket).
+// For Missing, `reason` says why nothing could be reached there.
 enum class PathKind { Missing, File, Directory, Other };
-PathKind KindOf(const std::string& path);
+PathKind KindOf(const std::string& path, std::string* reason = nullptr);
 
 // Whether anything at all stands at `path`, a dangling link included.
 bool Exists(const std::string& path);
@@ -141,6 +155,8 @@ class ReplacementFile {
   // stands there, atomically where the file system allows it. Sets
   // `existed` when that is why it failed.
   bool CommitWithoutReplacing(bool& existed);
+  // Why the last call that failed did (empty for `existed`).
+  const std::string& Failure() const { return failure_; }
 
  private:
   void Discard();
@@ -148,6 +164,7 @@ class ReplacementFile {
   intptr_t handle_ = -1;
   std::string finalPath_;
   std::string tempPath_;
+  std::string failure_;
 };
 
 enum class WriteResult { Written, CannotCreate, CannotWrite, Exists };
@@ -156,15 +173,19 @@ enum class WriteResult { Written, CannotCreate, CannotWrite, Exists };
 // ReplacementFile: CannotCreate when the temporary file cannot be made or
 // moved into place, CannotWrite when a byte of it may be lost, Exists when
 // `replace` is false and something stands at `path`. Nothing at `path`
-// changes unless the result is Written.
+// changes unless the result is Written. `reason` says why for CannotCreate
+// and CannotWrite.
 WriteResult WriteFileAtomically(const std::string& path, std::span<const std::string_view> pieces,
-                                bool replace);
+                                bool replace, std::string* reason = nullptr);
 
 // Waits for one key press on the terminal itself, never on standard input,
 // without echo and without Enter; consumes the whole sequence an arrow or
 // function key sends and restores the terminal on every path. Returns at
-// once when the process has no terminal.
-void WaitForKey();
+// once when the process has no terminal. While it waits, `prompt` (one
+// line, without a line break) stands on that terminal, never on standard
+// output; it is wiped after the key, so the screen holds what it held
+// before.
+void WaitForKey(std::string_view prompt = {});
 
 // True when the process has a console window of its own, opened for it
 // alone (a program started by double-clicking it or dropping files on it on

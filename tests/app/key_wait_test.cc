@@ -1,6 +1,7 @@
 // The key wait at the end of a run, driven through a pseudo-terminal: the
-// program must wait for one key on its terminal, consume the whole key, and
-// leave the terminal as it found it, whatever ends the wait.
+// program must wait for one key on its terminal, say so on that terminal
+// alone, consume the whole key, and leave the terminal as it found it,
+// whatever ends the wait.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -24,12 +25,18 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+struct PtyOptions {
+  bool stdinFromNull = false;
+  // When not empty, standard output goes to this file, not to the terminal.
+  std::string stdoutPath;
+};
+
 // dbcpack started in a scratch directory with a pseudo-terminal as its
 // controlling terminal; the test keeps the terminal's slave side open too,
 // to inspect its settings and anything left unread on it.
 class PtyRun {
  public:
-  explicit PtyRun(const std::string& dir, bool stdinFromNull = false) {
+  explicit PtyRun(const std::string& dir, const PtyOptions& options = {}) {
     if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
     ::tcgetattr(slave_, &before_);
     pid_ = ::fork();
@@ -39,7 +46,10 @@ class PtyRun {
       ::dup2(slave_, 0);
       ::dup2(slave_, 1);
       ::dup2(slave_, 2);
-      if (stdinFromNull) ::dup2(::open("/dev/null", O_RDONLY), 0);
+      if (options.stdinFromNull) ::dup2(::open("/dev/null", O_RDONLY), 0);
+      if (!options.stdoutPath.empty()) {
+        ::dup2(::open(options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      }
       ::close(master_);
       if (::chdir(dir.c_str()) != 0) ::_exit(127);
       ::execl(testing::DbcpackBinary(), "dbcpack", static_cast<char*>(nullptr));
@@ -92,6 +102,8 @@ class PtyRun {
     return false;
   }
 
+  // Everything the terminal has shown so far.
+  const std::string& Output() const { return output_; }
   int Status() const { return status_; }
   pid_t Pid() const { return pid_; }
 
@@ -129,6 +141,9 @@ class PtyRun {
 };
 
 const char kBannerEnd[] = "built ";
+const std::string kPrompt = "Press any key to exit.";
+// A carriage return, spaces over the prompt, a carriage return.
+const std::string kWipe = "\r" + std::string(kPrompt.size(), ' ') + "\r";
 
 TEST(KeyWaitTest, KeysEndTheWaitAndAreConsumedWhole) {
   struct Case {
@@ -158,12 +173,32 @@ TEST(KeyWaitTest, KeysEndTheWaitAndAreConsumedWhole) {
 
 TEST(KeyWaitTest, RedirectedStandardInputDoesNotEndTheWait) {
   testing::TempDir dir;
-  PtyRun run(dir.Path(), /*stdinFromNull=*/true);
+  PtyRun run(dir.Path(), {.stdinFromNull = true, .stdoutPath = {}});
   ASSERT_TRUE(run.Started());
   ASSERT_TRUE(run.WaitForOutput(kBannerEnd));
   EXPECT_FALSE(run.Exited(300ms));
   run.Type("k");
   EXPECT_TRUE(run.Exited(5s));
+  run.ExpectSettingsRestored();
+}
+
+// `dbcpack > log.txt` at a terminal: the terminal shows the prompt while
+// the program waits and nothing of it after the key; the log holds exactly
+// what a run without a terminal prints.
+TEST(KeyWaitTest, PromptStandsOnTheTerminalAloneAndOnlyWhileItWaits) {
+  testing::TempDir dir, logs;
+  const testing::RunResult plain = testing::RunDbcpack(dir.Path(), 20);
+  PtyRun run(dir.Path(), {.stdinFromNull = false, .stdoutPath = logs / "log.txt"});
+  ASSERT_TRUE(run.Started());
+  ASSERT_TRUE(run.WaitForOutput(kPrompt));
+  EXPECT_FALSE(run.Exited(300ms)) << "ended without a key";
+  EXPECT_EQ(testing::Printable(run.Output()), testing::Printable(kPrompt));
+  run.Type("x");
+  ASSERT_TRUE(run.Exited(5s)) << "still waiting after the key";
+  EXPECT_TRUE(run.WaitForOutput(kPrompt + kWipe, 2s));
+  EXPECT_EQ(testing::Printable(run.Output()), testing::Printable(kPrompt + kWipe));
+  EXPECT_EQ(testing::Printable(testing::ReadFile(logs / "log.txt")),
+            testing::Printable(plain.output));
   run.ExpectSettingsRestored();
 }
 
@@ -173,12 +208,13 @@ TEST(KeyWaitTest, TerminalIsRestoredWhenASignalEndsTheWait) {
     testing::TempDir dir;
     PtyRun run(dir.Path());
     ASSERT_TRUE(run.Started());
-    ASSERT_TRUE(run.WaitForOutput(kBannerEnd));
+    ASSERT_TRUE(run.WaitForOutput(kPrompt));
     std::this_thread::sleep_for(100ms);
     ::kill(run.Pid(), signal);
     ASSERT_TRUE(run.Exited(5s));
     EXPECT_TRUE(WIFSIGNALED(run.Status()));
     run.ExpectSettingsRestored();
+    EXPECT_TRUE(run.WaitForOutput(kPrompt + kWipe, 2s)) << "the prompt was left on the screen";
   }
 }
 

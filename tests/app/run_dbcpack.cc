@@ -102,8 +102,8 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, const Run
 }
 
 RunResult RunDbcunpack(const std::string& directory, const std::vector<std::string>& arguments,
-                       int timeoutSeconds) {
-  return RunProgram(DBCUNPACK_BINARY, arguments, directory, timeoutSeconds, {});
+                       int timeoutSeconds, const RunLimits& limits) {
+  return RunProgram(DBCUNPACK_BINARY, arguments, directory, timeoutSeconds, limits);
 }
 
 }  // namespace dbcpack::testing

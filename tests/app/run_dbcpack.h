@@ -11,7 +11,7 @@ namespace dbcpack::testing {
 
 struct RunResult {
   std::string output;     // everything written to standard output
-  std::string errors;     // everything written to standard error (should stay empty)
+  std::string errors;     // everything written to standard error
   int exitStatus = -1;    // the exit status, or -1 if it did not exit normally
   bool timedOut = false;  // killed after the time limit
 };
@@ -37,6 +37,6 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60,
 
 // dbcunpack with `arguments` (argv[0] left out), in `directory`.
 RunResult RunDbcunpack(const std::string& directory, const std::vector<std::string>& arguments,
-                       int timeoutSeconds = 60);
+                       int timeoutSeconds = 60, const RunLimits& limits = {});
 
 }  // namespace dbcpack::testing

@@ -1,10 +1,14 @@
 // The dbcunpack binary end to end, as a user meets it: refused command
 // lines, a folder walked with the packer's outputs left out, a CSV file that
-// holds edits kept until --force is given, bad files next to a good one, the
-// exact messages and exit statuses, and the packer turning the written text
-// back into the same bytes.
+// holds edits kept until --force is given, bad files next to a good one,
+// folders it may not read, the exact messages and exit statuses, and the
+// packer turning the written text back into the same bytes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -38,6 +42,9 @@ std::string Refused(const std::string& dbc) {
          ".csv' already exists; give --force to replace it.\n";
 }
 
+// The system's words for an errno value, as a message ends with them.
+std::string Reason(int error) { return std::string(std::strerror(error)) + ".\n"; }
+
 // Runs dbcunpack and checks its status, that nothing went to standard
 // error, and that the output starts with `expected`; returns the rest.
 std::string Unpack(const TempDir& dir, const std::vector<std::string>& arguments, int status,
@@ -50,6 +57,16 @@ std::string Unpack(const TempDir& dir, const std::vector<std::string>& arguments
   return run.output.size() > expected.size() ? run.output.substr(expected.size()) : "";
 }
 
+// A refused command line: status 2, `expected` (the error and the usage) on
+// standard error alone, where a script that keeps the output does not get it.
+void Refuse(const TempDir& dir, const std::vector<std::string>& arguments,
+            const std::string& expected) {
+  const testing::RunResult run = RunDbcunpack(dir.Path(), arguments);
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(run.errors, expected);
+}
+
 TEST(UnpackEndToEndTest, UnpacksAFolderKeepsEditsAndPacksBackToTheSameBytes) {
   TempDir dir;
   fs::create_directories(dir / "data/sub");
@@ -57,46 +74,50 @@ TEST(UnpackEndToEndTest, UnpacksAFolderKeepsEditsAndPacksBackToTheSameBytes) {
   // starts of its strings, floats whose bits are no plausible int.
   DbcBytes bytes;
   bytes.Header(2, 3, 12, 7).Int(100000).Int(1).Float(2.5f).Int(200000).Int(0).Float(-1.0f);
-  const std::string spell = bytes.Raw(std::string("\0Sword\0", 7)).Str();
-  WriteFile(dir / "data/sub/Spell.dbc", spell);
+  const std::string weapons = bytes.Raw(std::string("\0Sword\0", 7)).Str();
+  WriteFile(dir / "data/sub/weapons.dbc", weapons);
   // The packer's output beside its source, and the user's edits.
   WriteFile(dir / "data/items.csv", testing::kGoodTable);
-  WriteFile(dir / "data/items.csv.dbc", spell);
-  WriteFile(dir / "data/sub/Spell.dbc.csv", "edited\n");
+  WriteFile(dir / "data/items.csv.dbc", weapons);
+  WriteFile(dir / "data/sub/weapons.dbc.csv", "edited\n");
   WriteFile(dir / "broken.dbc", std::string("WDBC\x01\0\0\0", 8));
   WriteFile(dir / "empty.dbc", DbcBytes().Header(0, 1, 4, 1).Raw(std::string(1, '\0')).Str());
 
-  // Bad command lines: the usage, status 2, nothing written.
-  Unpack(dir, {}, 2, kUsage);
-  Unpack(dir, {"--types", "int,flt", "data"}, 2,
+  // Bad command lines: the error and the usage on standard error, status 2,
+  // nothing written; asked for, the help goes to standard output.
+  Refuse(dir, {}, kUsage);
+  Refuse(dir, {"--types", "int,flt", "data"},
          "ERROR: --types: Unknown field type 'flt' (int, float, byte or string).\n" + kUsage);
-  Unpack(dir, {"data", "--frob"}, 2, "ERROR: Unknown option '--frob'.\n" + kUsage);
-  EXPECT_EQ(ReadFile(dir / "data/sub/Spell.dbc.csv"), "edited\n");
+  Refuse(dir, {"data", "--frob"}, "ERROR: Unknown option '--frob'.\n" + kUsage);
+  Unpack(dir, {"--help", "data"}, 0, kUsage.substr(0, kUsage.find('\n') + 1));
+  EXPECT_EQ(ReadFile(dir / "data/sub/weapons.dbc.csv"), "edited\n");
 
   // The edits are kept; a missing path and a bad file fail; status 1.
   EXPECT_EQ(Unpack(dir, {"data", "missing.dbc", "broken.dbc"}, 1,
-                   Refused("data/sub/Spell.dbc") +
-                       "ERROR: 'missing.dbc': No such file or folder.\n"
+                   Refused("data/sub/weapons.dbc") +
+                       "ERROR: Can't open file 'missing.dbc': " + Reason(ENOENT) +
                        "Loading file 'broken.dbc'.\n"
                        "ERROR: 'broken.dbc': File is shorter than a DBC header ('8' of '20' "
                        "bytes).\n"),
             "");
-  EXPECT_EQ(ReadFile(dir / "data/sub/Spell.dbc.csv"), "edited\n");
+  EXPECT_EQ(ReadFile(dir / "data/sub/weapons.dbc.csv"), "edited\n");
   EXPECT_FALSE(testing::Exists(dir / "broken.dbc.csv"));
 
   // Replaced with --force (the trailing "/" names the same folder).
   EXPECT_EQ(
-      Unpack(dir, {"--force", "data/"}, 0, Unpacked("data/sub/Spell.dbc", "int,string,float")), "");
-  EXPECT_NE(ReadFile(dir / "data/sub/Spell.dbc.csv"), "edited\n");
+      Unpack(dir, {"--force", "data/"}, 0, Unpacked("data/sub/weapons.dbc", "int,string,float")),
+      "");
+  EXPECT_NE(ReadFile(dir / "data/sub/weapons.dbc.csv"), "edited\n");
 
   // The packer reads the text back into the very same bytes, and its new
   // output is left out of the next walk like the old one.
   const testing::RunResult pack = testing::RunDbcpack(dir / "data");
-  EXPECT_NE(pack.output.find(testing::ConvertedMessages("./sub/Spell.dbc.csv")), std::string::npos)
+  EXPECT_NE(pack.output.find(testing::ConvertedMessages("./sub/weapons.dbc.csv")),
+            std::string::npos)
       << pack.output;
-  EXPECT_EQ(testing::Printable(ReadFile(dir / "data/sub/Spell.dbc.csv.dbc")),
-            testing::Printable(spell));
-  EXPECT_EQ(Unpack(dir, {"data"}, 1, Refused("data/sub/Spell.dbc")), "");
+  EXPECT_EQ(testing::Printable(ReadFile(dir / "data/sub/weapons.dbc.csv.dbc")),
+            testing::Printable(weapons));
+  EXPECT_EQ(Unpack(dir, {"data"}, 1, Refused("data/sub/weapons.dbc")), "");
 
   // Types given, so none guessed; a table without records still gives its
   // line of types, with a warning for each thing the packer would refuse.
@@ -116,6 +137,52 @@ TEST(UnpackEndToEndTest, UnpacksAFolderKeepsEditsAndPacksBackToTheSameBytes) {
                    "file has '1' fields and '4'-byte records.\n"),
             "");
   EXPECT_EQ(ReadFile(dir / "empty.dbc.csv"), "int\n");
+
+  // A CSV file that cannot be made is named, with the system's reason.
+  fs::remove(dir / "empty.dbc.csv");
+  fs::create_directory(dir / "empty.dbc.csv");
+  EXPECT_EQ(Unpack(dir, {"--types=int", "--force", "empty.dbc"}, 1,
+                   "Loading file 'empty.dbc'.\n"
+                   "WARNING: 'empty.dbc': Table has no records; dbcpack refuses a table without "
+                   "records.\n"
+                   "ERROR: 'empty.dbc': Can't create file 'empty.dbc.csv': " +
+                       Reason(EISDIR)),
+            "");
+}
+
+// Folders it may not read are errors, named with the reason, and the run
+// fails; what can be read is still unpacked.
+TEST(UnpackEndToEndTest, FoldersThatCannotBeReadAreErrors) {
+  // Root reads any folder, so as root dbcunpack runs as "nobody" (65534).
+  const bool root = ::geteuid() == 0;
+  TempDir dir;
+  const std::string table = DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str();
+  fs::create_directories(dir / "data/locked");
+  fs::create_directory(dir / "closed");
+  fs::create_directory(dir / "readonly");
+  for (const char* path : {"data/t.dbc", "data/locked/t.dbc", "closed/t.dbc", "readonly/t.dbc"}) {
+    WriteFile(dir / path, table);
+  }
+  for (const char* path : {"", "data"}) fs::permissions(dir / path, fs::perms::all);
+  ASSERT_EQ(::chmod((dir / "data/locked").c_str(), 0), 0);
+  ASSERT_EQ(::chmod((dir / "closed").c_str(), 0), 0);
+  ASSERT_EQ(::chmod((dir / "readonly").c_str(), 0555), 0);
+
+  const testing::RunResult run =
+      RunDbcunpack(dir.Path(), {"data", "closed", "readonly"}, 60, {.userId = root ? 65534 : -1});
+  for (const char* path : {"data/locked", "closed"}) ::chmod((dir / path).c_str(), 0755);
+  if (root && run.exitStatus == 127 && run.output.empty()) {
+    GTEST_SKIP() << "the unprivileged user cannot reach " << testing::DbcunpackBinary();
+  }
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.output,
+            "ERROR: Can't open folder 'data/locked': " + Reason(EACCES) +
+                Unpacked("data/t.dbc", "int") + "ERROR: Can't open folder 'closed': " +
+                Reason(EACCES) + "Loading file 'readonly/t.dbc'.\n" +
+                "Field types of 'readonly/t.dbc' (guessed; give --types to correct them): int\n"
+                "ERROR: 'readonly/t.dbc': Can't create file 'readonly/t.dbc.csv': " +
+                Reason(EACCES));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -227,13 +228,29 @@ TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(run.errors, "");
-  EXPECT_EQ(
-      Printable(run.output),
-      Printable("Loading file '" + name + "'.\nField types of '" + name +
-                "' (guessed; give --types to correct them): int,string\nCSV file created '" + name +
-                ".csv'.\nRound trip exact.\nERROR: 'missing.dbc': No such file or "
-                "folder.\n"));
+  const std::string unpacked =
+      "Loading file '" + name + "'.\nField types of '" + name +
+      "' (guessed; give --types to correct them): int,string\nCSV file created '" + name +
+      ".csv'.\nRound trip exact.\n";
+  EXPECT_EQ(Printable(run.output.substr(0, unpacked.size())), Printable(unpacked));
+  // The reason is the system's, in its language: one line, one full stop.
+  const std::string missing = run.output.substr(std::min(unpacked.size(), run.output.size()));
+  const std::string opening = "ERROR: Can't open file 'missing.dbc': ";
+  EXPECT_EQ(missing.substr(0, opening.size()), opening) << Printable(run.output);
+  EXPECT_GT(missing.size(), opening.size() + 2);
+  EXPECT_EQ(missing.find_first_of("\r\n"), missing.size() - 1) << Printable(missing);
+  EXPECT_TRUE(missing.ends_with(".\n") && !missing.ends_with("..\n")) << Printable(missing);
   EXPECT_EQ(ReadUtf8File(dir / (name + ".csv")).substr(0, 11), "int,string\n");
+
+  // A refused command line goes to standard error, in the same bytes.
+  const RunResult refused = RunProgram(DBCUNPACK_BINARY, {"--frob"}, dir.Path());
+  EXPECT_EQ(refused.exitCode, 2u);
+  EXPECT_EQ(refused.output, "");
+  EXPECT_EQ(Printable(refused.errors),
+            Printable("ERROR: Unknown option '--frob'.\n"
+                      "Usage: dbcunpack [--types LIST] [--force] PATH...\n"
+                      "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
+                      "Give --help for the options and the workflow.\n"));
 }
 
 // ---- The key wait ------------------------------------------------------
@@ -265,6 +282,24 @@ bool Exited(HANDLE process, DWORD waitMs) {
   return ::WaitForSingleObject(process, waitMs) == WAIT_OBJECT_0;
 }
 
+// The console's line that holds the cursor, up to the cursor: what a
+// program wrote since the last line break.
+std::wstring LineBeforeCursor(HANDLE screen) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!::GetConsoleScreenBufferInfo(screen, &info)) return L"<no screen>";
+  std::wstring line(static_cast<std::size_t>(info.dwCursorPosition.X), L'\0');
+  DWORD read = 0;
+  const COORD start = {0, info.dwCursorPosition.Y};
+  if (!line.empty() && !::ReadConsoleOutputCharacterW(
+                           screen, line.data(), static_cast<DWORD>(line.size()), start, &read)) {
+    return L"<unreadable>";
+  }
+  line.resize(read);
+  return line;
+}
+
+std::string Narrow(const std::wstring& wide) { return std::string(wide.begin(), wide.end()); }
+
 // The program shares this test's console, with its standard input from NUL
 // (which must not end the wait) and its standard output through a pipe (to
 // see when it has printed the banner and begun to wait). The keys are
@@ -291,6 +326,10 @@ TEST(WindowsKeyWaitTest, ModifiersAloneDoNotEndTheWaitOtherKeysDo) {
       ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(console, INVALID_HANDLE_VALUE);
+  const HANDLE screen =
+      ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(screen, INVALID_HANDLE_VALUE);
 
   struct Case {
     const char* name;
@@ -341,8 +380,9 @@ TEST(WindowsKeyWaitTest, ModifiersAloneDoNotEndTheWaitOtherKeysDo) {
     }
     EXPECT_EQ(output, "No CSV files found in current directory.\n" + banner);
     // Keys typed before the wait began are thrown away; give it time to
-    // begin.
+    // begin. The prompt is on the console, not in the output.
     EXPECT_FALSE(Exited(process.hProcess, 500)) << "did not wait";
+    EXPECT_EQ(Narrow(LineBeforeCursor(screen)), "Press any key to exit.");
 
     for (const WORD modifier : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_CAPITAL, VK_NUMLOCK}) {
       const INPUT_RECORD key = KeyDown(modifier, 0);
@@ -360,10 +400,13 @@ TEST(WindowsKeyWaitTest, ModifiersAloneDoNotEndTheWaitOtherKeysDo) {
     DWORD exitCode = 1;
     ::GetExitCodeProcess(process.hProcess, &exitCode);
     EXPECT_EQ(exitCode, 0u);
+    // Wiped: the cursor back at the start of its line.
+    EXPECT_EQ(Narrow(LineBeforeCursor(screen)), "");
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     ::CloseHandle(outRead);
   }
+  ::CloseHandle(screen);
   ::CloseHandle(console);
 }
 

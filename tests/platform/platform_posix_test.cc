@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -38,15 +40,28 @@ TEST(ReadWholeFileTest, ReturnsEveryByteReadOrMapped) {
   }
 }
 
-TEST(ReadWholeFileTest, RefusesWhatIsNotARegularFile) {
+// Refused with a reason that can end a message: the system's words, or
+// ours where the refusal is ours.
+TEST(ReadWholeFileTest, RefusesWhatIsNotARegularFileAndSaysWhy) {
   TempDir dir;
   ASSERT_EQ(::mkfifo((dir / "fifo.csv").c_str(), 0644), 0);
   std::filesystem::create_directory(dir / "dir.csv");
   std::filesystem::create_symlink(dir / "missing", dir / "dangling.csv");
-  for (const char* name : {"fifo.csv", "dir.csv", "dangling.csv", "absent.csv"}) {
-    SCOPED_TRACE(name);
+  const struct {
+    const char* name;
+    std::string reason;
+  } cases[] = {
+      {"fifo.csv", "Not a regular file"},
+      {"dir.csv", std::strerror(EISDIR)},
+      {"dangling.csv", std::strerror(ENOENT)},
+      {"absent.csv", std::strerror(ENOENT)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FileContents contents;
-    EXPECT_FALSE(ReadWholeFile(dir / name, contents));
+    std::string reason;
+    EXPECT_FALSE(ReadWholeFile(dir / c.name, contents, &reason));
+    EXPECT_EQ(reason, c.reason);
   }
 }
 

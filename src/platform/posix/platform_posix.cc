@@ -1,6 +1,6 @@
 // The POSIX side of the platform seam: files, directory listings and the
-// terminal, each turned into a plain success or failure here so that the
-// logic above never sees errno.
+// terminal, each turned into a plain success or failure here, with errno
+// turned into its text, so that the logic above never sees errno.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -17,12 +17,33 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 #include "platform/piece_cursor.h"
 #include "platform/platform.h"
 
 namespace dbcpack::platform {
 namespace {
+
+// strerror_r rather than strerror, whose buffer may be shared between
+// threads (a CSV file is written on a thread of its own). glibc's variant
+// returns the text; the XSI one fills the buffer and returns 0.
+[[maybe_unused]] const char* ChosenText(int result, const char* buffer) {
+  return result == 0 ? buffer : "Unknown error";
+}
+[[maybe_unused]] const char* ChosenText(const char* text, const char*) { return text; }
+
+std::string ErrorText(int error) {
+  char buffer[256] = "";
+  return ChosenText(::strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
+void SetReason(std::string* reason, std::string_view text) {
+  if (reason != nullptr) reason->assign(text);
+}
+
+constexpr std::string_view kNotARegularFile = "Not a regular file";
 
 // Closes a descriptor that was only read: nothing can be lost, so a failure
 // has nothing to report.
@@ -37,7 +58,10 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (n == 0) return false;
+    if (n == 0) {
+      errno = EIO;  // no progress and no error: the device took nothing
+      return false;
+    }
     data += n;
     size -= static_cast<std::size_t>(n);
   }
@@ -151,13 +175,22 @@ void FileContents::Assign(std::string bytes) {
   view_ = buffer_;
 }
 
-bool ReadWholeFile(const std::string& path, FileContents& contents) {
+bool ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason) {
   // O_NONBLOCK so that opening a FIFO with no writer cannot hang the batch;
   // it is refused just below anyway.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    SetReason(reason, ErrorText(errno));
+    return false;
+  }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    SetReason(reason, ErrorText(errno));
+    CloseQuietly(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    SetReason(reason, S_ISDIR(st.st_mode) ? ErrorText(EISDIR) : std::string(kNotARegularFile));
     CloseQuietly(fd);
     return false;
   }
@@ -180,6 +213,7 @@ bool ReadWholeFile(const std::string& path, FileContents& contents) {
   }
   std::string bytes;
   const bool ok = ReadAll(fd, size, bytes);
+  if (!ok) SetReason(reason, ErrorText(errno));
   CloseQuietly(fd);
   if (!ok) return false;
   contents.Assign(std::move(bytes));
@@ -192,9 +226,13 @@ DirectoryListing::~DirectoryListing() {
 
 bool DirectoryListing::Open(const std::string& path) {
   DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return false;
+  if (dir == nullptr) {
+    failure_ = ErrorText(errno);
+    return false;
+  }
   struct stat st;
   if (::fstat(::dirfd(dir), &st) != 0) {
+    failure_ = ErrorText(errno);
     ::closedir(dir);
     return false;
   }
@@ -207,7 +245,11 @@ bool DirectoryListing::Open(const std::string& path) {
 bool DirectoryListing::Next(DirectoryEntry& entry) {
   errno = 0;
   const dirent* ent = ::readdir(static_cast<DIR*>(handle_));
-  if (ent == nullptr) return false;
+  if (ent == nullptr) {
+    // The end of the listing leaves errno alone; a failed read sets it.
+    if (errno != 0) failure_ = ErrorText(errno);
+    return false;
+  }
   name_ = ent->d_name;
   unsigned char type = ent->d_type;
   if (type == DT_UNKNOWN) {
@@ -268,11 +310,15 @@ bool ReplacementFile::Create(const std::string& finalPath) {
   // ".csv" and be taken for a table by a later run.
   std::string pattern = finalPath + ".tmpXXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    failure_ = ErrorText(errno);
+    return false;
+  }
   tempPath_ = pattern;
   SetActiveTemp(tempPath_);
   handle_ = fd;
   if (::fchmod(fd, CreationMode()) != 0) {
+    failure_ = ErrorText(errno);
     Discard();
     return false;
   }
@@ -280,21 +326,29 @@ bool ReplacementFile::Create(const std::string& finalPath) {
 }
 
 bool ReplacementFile::Write(const char* data, std::size_t size) {
-  return handle_ >= 0 && WriteAll(static_cast<int>(handle_), data, size);
+  if (handle_ < 0) return false;
+  if (WriteAll(static_cast<int>(handle_), data, size)) return true;
+  failure_ = ErrorText(errno);
+  return false;
 }
 
 bool ReplacementFile::Close() {
   if (handle_ < 0) return false;
   const int fd = static_cast<int>(handle_);
   handle_ = -1;
-  return ::close(fd) == 0;
+  if (::close(fd) == 0) return true;
+  failure_ = ErrorText(errno);
+  return false;
 }
 
 bool ReplacementFile::Commit() {
   if (tempPath_.empty() || handle_ >= 0) return false;
   // rename replaces a symbolic link at the final name instead of writing
   // through it, and fails on a directory there.
-  if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
+  if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+    failure_ = ErrorText(errno);
+    return false;
+  }
   ClearActiveTemp();
   tempPath_.clear();
   return true;
@@ -329,8 +383,12 @@ bool ReplacementFile::CommitWithoutReplacing(bool& existed) {
       existed = true;
       return false;
     }
-    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+      failure_ = ErrorText(errno);
+      return false;
+    }
   } else {
+    failure_ = ErrorText(errno);
     return false;
   }
   ClearActiveTemp();
@@ -340,9 +398,12 @@ bool ReplacementFile::CommitWithoutReplacing(bool& existed) {
 
 // ---- Paths and large memory ---------------------------------------------
 
-PathKind KindOf(const std::string& path) {
+PathKind KindOf(const std::string& path, std::string* reason) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return PathKind::Missing;
+  if (::stat(path.c_str(), &st) != 0) {
+    SetReason(reason, ErrorText(errno));
+    return PathKind::Missing;
+  }
   if (S_ISREG(st.st_mode)) return PathKind::File;
   if (S_ISDIR(st.st_mode)) return PathKind::Directory;
   return PathKind::Other;
@@ -440,6 +501,33 @@ volatile sig_atomic_t gTerminalSaved = 0;
 int gTerminalFd = -1;
 struct termios gSavedTerminal;
 
+// The prompt is wiped with a carriage return, as many spaces as it has
+// bytes and another carriage return: every terminal understands that, where
+// an erase sequence would show as garbage on a dumb one. It is made before
+// the wait so that the signal handler only has to write it.
+char gWipe[258];
+volatile sig_atomic_t gWipeLength = 0;
+
+void ShowPrompt(int fd, std::string_view prompt) {
+  // A prompt longer than a line of any terminal would wrap, and the wipe
+  // could not reach its first part; none of ours comes near.
+  if (prompt.empty() || prompt.size() + 2 > sizeof gWipe) return;
+  std::memset(gWipe, ' ', prompt.size() + 2);
+  gWipe[0] = '\r';
+  gWipe[prompt.size() + 1] = '\r';
+  if (WriteAll(fd, prompt.data(), prompt.size())) {
+    gWipeLength = static_cast<sig_atomic_t>(prompt.size() + 2);
+  }
+}
+
+void WipePrompt() {
+  if (gWipeLength > 0) {
+    // Nothing more can be done for a terminal that takes no output.
+    (void)WriteAll(gTerminalFd, gWipe, static_cast<std::size_t>(gWipeLength));
+    gWipeLength = 0;
+  }
+}
+
 void RestoreTerminal() {
   if (gTerminalSaved) {
     ::tcsetattr(gTerminalFd, TCSAFLUSH, &gSavedTerminal);
@@ -448,10 +536,32 @@ void RestoreTerminal() {
 }
 
 extern "C" void RestoreAndReraise(int signal) {
+  // Both write and tcsetattr are async-signal-safe; errno is the only
+  // state they touch, and the process ends here.
+  WipePrompt();
   RestoreTerminal();
   // Neither can fail for the valid signal being handled.
   (void)::signal(signal, SIG_DFL);
   (void)::raise(signal);
+}
+
+// The signals that end a wait, which must not leave the terminal raw.
+constexpr int kWaitSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void CatchWaitSignals(struct sigaction (&old)[std::size(kWaitSignals)]) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = RestoreAndReraise;
+  sigemptyset(&action.sa_mask);
+  for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
+    ::sigaction(kWaitSignals[i], &action, &old[i]);
+  }
+}
+
+void ReleaseWaitSignals(const struct sigaction (&old)[std::size(kWaitSignals)]) {
+  for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
+    ::sigaction(kWaitSignals[i], &old[i], nullptr);
+  }
 }
 
 // Reads whatever else a key sent (the rest of an escape sequence), giving
@@ -465,9 +575,20 @@ void DrainKeySequence(int fd, struct termios raw) {
   }
 }
 
+void ReadOneKey(int fd, const struct termios& raw) {
+  char byte;
+  for (;;) {
+    const ssize_t n = ::read(fd, &byte, 1);
+    if (n > 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    break;  // end of file or error: the terminal is gone
+  }
+  DrainKeySequence(fd, raw);
+}
+
 }  // namespace
 
-void WaitForKey() {
+void WaitForKey(std::string_view prompt) {
   const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return;  // no terminal: nothing to wait for
   if (::tcgetattr(fd, &gSavedTerminal) != 0) {
@@ -475,16 +596,8 @@ void WaitForKey() {
     return;
   }
   gTerminalFd = fd;
-
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = RestoreAndReraise;
-  sigemptyset(&action.sa_mask);
-  struct sigaction oldInt, oldTerm, oldHup, oldQuit;
-  ::sigaction(SIGINT, &action, &oldInt);
-  ::sigaction(SIGTERM, &action, &oldTerm);
-  ::sigaction(SIGHUP, &action, &oldHup);
-  ::sigaction(SIGQUIT, &action, &oldQuit);
+  struct sigaction old[std::size(kWaitSignals)];
+  CatchWaitSignals(old);
   gTerminalSaved = 1;
 
   // No echo, no line editing, and Ctrl-C arrives as a byte like any key.
@@ -493,22 +606,16 @@ void WaitForKey() {
   raw.c_iflag &= static_cast<tcflag_t>(~(IXON | ICRNL));
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
+  // TCSAFLUSH drops the keys typed before the wait began; the prompt comes
+  // after it, when the key that answers it can be read.
   if (::tcsetattr(fd, TCSAFLUSH, &raw) == 0) {
-    char byte;
-    for (;;) {
-      const ssize_t n = ::read(fd, &byte, 1);
-      if (n > 0) break;
-      if (n < 0 && errno == EINTR) continue;
-      break;  // end of file or error: the terminal is gone
-    }
-    DrainKeySequence(fd, raw);
+    ShowPrompt(fd, prompt);
+    ReadOneKey(fd, raw);
   }
 
+  WipePrompt();
   RestoreTerminal();
-  ::sigaction(SIGINT, &oldInt, nullptr);
-  ::sigaction(SIGTERM, &oldTerm, nullptr);
-  ::sigaction(SIGHUP, &oldHup, nullptr);
-  ::sigaction(SIGQUIT, &oldQuit, nullptr);
+  ReleaseWaitSignals(old);
   gTerminalFd = -1;
   ::close(fd);
 }

@@ -1,5 +1,6 @@
 // The Windows side of the platform seam: files, directory listings and the
-// console. Paths stay UTF-8 with "/" separators everywhere above this file,
+// console, each failure turned into the system's own words for it here.
+// Paths stay UTF-8 with "/" separators everywhere above this file,
 // exactly as on POSIX, and become UTF-16 only here, at the edge of each
 // system call, so messages read the same on both systems.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -84,6 +85,34 @@ bool ToSystemPath(const std::string& path, std::wstring& wide) {
   return true;
 }
 
+// The system's text for an error code, in the user's language, as UTF-8
+// without the line break and full stop FormatMessage ends it with.
+std::string ErrorText(DWORD error) {
+  if (error == ERROR_SUCCESS) return "Unknown error";
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string words;
+  const bool converted = length > 0 && WideToUtf8(std::wstring_view(text, length), words);
+  if (text != nullptr) ::LocalFree(text);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
+                            words.back() == '.')) {
+    words.pop_back();
+  }
+  if (!converted || words.empty()) return "Error " + std::to_string(error);
+  return words;
+}
+
+// Read at once after the failing call, before anything else can change it.
+std::string LastErrorText() { return ErrorText(::GetLastError()); }
+
+void SetReason(std::string* reason, const std::string& text) {
+  if (reason != nullptr) *reason = text;
+}
+
+constexpr char kNotARegularFile[] = "Not a regular file";
+
 }  // namespace
 
 // ---- Whole files --------------------------------------------------------
@@ -102,19 +131,26 @@ void FileContents::Assign(std::string bytes) {
   view_ = buffer_;
 }
 
-bool ReadWholeFile(const std::string& path, FileContents& contents) {
+bool ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason) {
   std::wstring wide;
-  if (!ToSystemPath(path, wide)) return false;
+  if (!ToSystemPath(path, wide)) {
+    SetReason(reason, LastErrorText());
+    return false;
+  }
   // Other programs may hold the table open (a spreadsheet, an editor);
   // reading must not be refused for that, nor stop them.
   const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    SetReason(reason, LastErrorText());
+    return false;
+  }
   // A name such as "con.csv" or "nul.csv" opens a device, not a file.
   BY_HANDLE_FILE_INFORMATION info;
   if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    SetReason(reason, kNotARegularFile);
     ::CloseHandle(file);
     return false;
   }
@@ -133,6 +169,7 @@ bool ReadWholeFile(const std::string& path, FileContents& contents) {
     const DWORD want = static_cast<DWORD>(std::min(capacity - size, kMaxTransfer));
     DWORD got = 0;
     if (!::ReadFile(file, bytes.data() + size, want, &got, nullptr)) {
+      SetReason(reason, LastErrorText());
       ::CloseHandle(file);
       return false;
     }
@@ -168,19 +205,28 @@ DirectoryListing::~DirectoryListing() {
 
 bool DirectoryListing::Open(const std::string& path) {
   std::wstring wide;
-  if (!ToSystemPath(path, wide)) return false;
+  if (!ToSystemPath(path, wide)) {
+    failure_ = LastErrorText();
+    return false;
+  }
   // The directory's identity comes from a handle on the directory itself;
   // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open one. It also
   // opens plain files, which are no directory to list.
   const HANDLE dir = ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (dir == INVALID_HANDLE_VALUE) return false;
+  if (dir == INVALID_HANDLE_VALUE) {
+    failure_ = LastErrorText();
+    return false;
+  }
   BY_HANDLE_FILE_INFORMATION info;
   const bool isDirectory = ::GetFileInformationByHandle(dir, &info) &&
                            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   ::CloseHandle(dir);
-  if (!isDirectory) return false;
+  if (!isDirectory) {
+    failure_ = ErrorText(ERROR_DIRECTORY);
+    return false;
+  }
 
   auto* state = new FindState;
   const wchar_t* separator = wide.rfind(L"\\\\?\\", 0) == 0 ? L"\\*" : L"/*";
@@ -189,7 +235,9 @@ bool DirectoryListing::Open(const std::string& path) {
   if (state->find == INVALID_HANDLE_VALUE) {
     // The root of a drive has no "." or "..", so an empty one has no entry
     // at all; that is an empty listing, not a failure.
-    if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) {
+      failure_ = ErrorText(error);
       delete state;
       return false;
     }
@@ -210,7 +258,10 @@ bool DirectoryListing::Next(DirectoryEntry& entry) {
     if (state->pending) {
       state->pending = false;
     } else if (!::FindNextFileW(state->find, &state->data)) {
-      return false;  // the end, or a read error: both end this directory
+      // The end, or a read error: both end this directory.
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_NO_MORE_FILES) failure_ = ErrorText(error);
+      return false;
     }
     // A name that is not valid UTF-16 (a lone surrogate) comes out with
     // U+FFFD in its place; it then names no file, and opening it fails with
@@ -290,7 +341,10 @@ bool ReplacementFile::Create(const std::string& finalPath) {
                   static_cast<unsigned>(NextSuffix() & 0xFFFFFFFFu));
     const std::string candidate = finalPath + suffix;
     std::wstring wide;
-    if (!ToSystemPath(candidate, wide)) return false;
+    if (!ToSystemPath(candidate, wide)) {
+      failure_ = LastErrorText();
+      return false;
+    }
     const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
@@ -300,8 +354,12 @@ bool ReplacementFile::Create(const std::string& finalPath) {
       return true;
     }
     const DWORD error = ::GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      failure_ = ErrorText(error);
+      return false;
+    }
   }
+  failure_ = ErrorText(ERROR_FILE_EXISTS);
   return false;
 }
 
@@ -310,7 +368,12 @@ bool ReplacementFile::Write(const char* data, std::size_t size) {
   while (size > 0) {
     const DWORD want = static_cast<DWORD>(std::min(size, kMaxTransfer));
     DWORD written = 0;
-    if (!::WriteFile(ToHandle(handle_), data, want, &written, nullptr) || written == 0) {
+    if (!::WriteFile(ToHandle(handle_), data, want, &written, nullptr)) {
+      failure_ = LastErrorText();
+      return false;
+    }
+    if (written == 0) {
+      failure_ = ErrorText(ERROR_WRITE_FAULT);  // no progress and no error
       return false;
     }
     data += written;
@@ -326,17 +389,22 @@ bool ReplacementFile::Close() {
   // A share or a full volume may report a lost write only when the data
   // leaves the cache; it must be known before the old output is replaced.
   const bool flushed = ::FlushFileBuffers(file) != 0;
+  if (!flushed) failure_ = LastErrorText();
   const bool closed = ::CloseHandle(file) != 0;
+  if (flushed && !closed) failure_ = LastErrorText();
   return flushed && closed;
 }
 
 bool ReplacementFile::Commit() {
   if (tempPath_.empty() || handle_ != -1) return false;
   std::wstring from, to;
-  if (!ToSystemPath(tempPath_, from) || !ToSystemPath(finalPath_, to)) return false;
   // Like rename on POSIX: a link at the final name is replaced, not written
   // through, and a directory there makes the move fail.
-  if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+  if (!ToSystemPath(tempPath_, from) || !ToSystemPath(finalPath_, to) ||
+      !::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    failure_ = LastErrorText();
+    return false;
+  }
   ClearActiveTemp();
   tempPath_.clear();
   return true;
@@ -346,11 +414,15 @@ bool ReplacementFile::CommitWithoutReplacing(bool& existed) {
   existed = false;
   if (tempPath_.empty() || handle_ != -1) return false;
   std::wstring from, to;
-  if (!ToSystemPath(tempPath_, from) || !ToSystemPath(finalPath_, to)) return false;
+  if (!ToSystemPath(tempPath_, from) || !ToSystemPath(finalPath_, to)) {
+    failure_ = LastErrorText();
+    return false;
+  }
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
   if (!::MoveFileExW(from.c_str(), to.c_str(), 0)) {
     const DWORD error = ::GetLastError();
     existed = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    if (!existed) failure_ = ErrorText(error);
     return false;
   }
   ClearActiveTemp();
@@ -373,13 +445,19 @@ void ReplacementFile::Discard() {
 
 // ---- Paths and large memory ---------------------------------------------
 
-PathKind KindOf(const std::string& path) {
+PathKind KindOf(const std::string& path, std::string* reason) {
   std::wstring wide;
-  if (!ToSystemPath(path, wide)) return PathKind::Missing;
+  if (!ToSystemPath(path, wide)) {
+    SetReason(reason, LastErrorText());
+    return PathKind::Missing;
+  }
   const HANDLE file = ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return PathKind::Missing;
+  if (file == INVALID_HANDLE_VALUE) {
+    SetReason(reason, LastErrorText());
+    return PathKind::Missing;
+  }
   BY_HANDLE_FILE_INFORMATION info;
   PathKind kind = PathKind::Other;
   if (::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &info)) {
@@ -509,9 +587,34 @@ bool IsModifierKey(WORD key) {
   }
 }
 
+// Reads the console's input until a key that is more than a modifier goes
+// down.
+void ReadOneKey(HANDLE input) {
+  for (bool done = false; !done;) {
+    INPUT_RECORD records[16];
+    DWORD count = 0;
+    if (!::ReadConsoleInputW(input, records, 16, &count) || count == 0) break;
+    for (DWORD i = 0; i < count && !done; ++i) {
+      if (records[i].EventType != KEY_EVENT) continue;  // mouse, focus, resizing
+      const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
+      if (!key.bKeyDown) continue;
+      done = key.uChar.UnicodeChar != 0 || !IsModifierKey(key.wVirtualKeyCode);
+    }
+  }
+}
+
+// Writes text to the console's own screen, never to standard output, which
+// may go to a file. Nothing more can be done for a console that refuses it.
+void WriteToConsole(HANDLE output, const std::wstring& text) {
+  DWORD written = 0;
+  if (output != INVALID_HANDLE_VALUE) {
+    (void)::WriteConsoleW(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  }
+}
+
 }  // namespace
 
-void WaitForKey() {
+void WaitForKey(std::string_view prompt) {
   // A process started without a console (a service, a CI runner, a
   // detached child) has nobody at a keyboard; neither has one whose console
   // has no window at all.
@@ -536,17 +639,18 @@ void WaitForKey() {
   // process.
   ::SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT |
                                                      ENABLE_ECHO_INPUT));
-  for (bool done = false; !done;) {
-    INPUT_RECORD records[16];
-    DWORD count = 0;
-    if (!::ReadConsoleInputW(input, records, 16, &count) || count == 0) break;
-    for (DWORD i = 0; i < count && !done; ++i) {
-      if (records[i].EventType != KEY_EVENT) continue;  // mouse, focus, resizing
-      const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
-      if (!key.bKeyDown) continue;
-      done = key.uChar.UnicodeChar != 0 || !IsModifierKey(key.wVirtualKeyCode);
-    }
-  }
+  // The prompt is wiped after the key with a carriage return, spaces and a
+  // carriage return, so that the window holds what it held before.
+  std::wstring text;
+  const HANDLE output =
+      prompt.empty() || !Utf8ToWide(prompt, text)
+          ? INVALID_HANDLE_VALUE
+          : ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  WriteToConsole(output, text);
+  ReadOneKey(input);
+  WriteToConsole(output, L"\r" + std::wstring(text.size(), L' ') + L"\r");
+  if (output != INVALID_HANDLE_VALUE) ::CloseHandle(output);
   // Whatever else is queued (the second half of a surrogate pair, keys
   // pressed together) must not reach the program that reads the console
   // next; a release still to come is ignored by any reader of characters.
@@ -590,10 +694,12 @@ void InitProcess() {
     std::atexit(RestoreOutputCodePage);
   }
   ::SetConsoleCtrlHandler(CleanUpOnControl, TRUE);
-  // Standard output carries exactly the bytes it does on POSIX: every
-  // message ends in "\n" alone, not "\r\n", whether it goes to the console
-  // (which starts a new line for it all the same) or to a file or pipe.
+  // Standard output and standard error carry exactly the bytes they do on
+  // POSIX: every message ends in "\n" alone, not "\r\n", whether it goes to
+  // the console (which starts a new line for it all the same) or to a file
+  // or pipe.
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
 }
 
 }  // namespace dbcpack::platform
