@@ -11,6 +11,7 @@
 
 #include "app/build_info.h"
 #include "app/discovery.h"
+#include "app/unpack_command_line.h"
 #include "dbc/dbc_reader.h"
 #include "dbc/round_trip.h"
 #include "dbc/type_guess.h"
@@ -22,153 +23,93 @@
 namespace dbcpack {
 namespace {
 
-constexpr std::string_view kUsage =
-    "Usage: dbcunpack [--types LIST] [--force] PATH...\n"
-    "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
-    "Give --help for the options and the workflow.\n";
-
-constexpr std::string_view kHelp =
-    "Usage: dbcunpack [--types LIST] [--force] PATH...\n"
-    "\n"
-    "Turns DBC files back into CSV tables that dbcpack packs again. Each FILE\n"
-    "gives FILE.csv beside it: items.dbc gives items.dbc.csv. A PATH that is a\n"
-    "folder is searched, with every folder below it, for files whose name ends\n"
-    "in \".dbc\"; the outputs of dbcpack there (NAME.csv.dbc beside NAME.csv) are\n"
-    "left out. Links to folders are not followed.\n"
-    "\n"
-    "Options:\n"
-    "  --types LIST  the field types of every file, such as int,string,float:\n"
-    "                int, float, byte or string for each field, in order. Without\n"
-    "                it the types are guessed from the values and printed, so\n"
-    "                that a wrong guess can be corrected with --types.\n"
-    "  --force       replace a CSV file that already exists (without it, such\n"
-    "                a file is left alone: it may hold your edits).\n"
-    "  -h, --help    show this help.\n"
-    "  --version     show the version.\n"
-    "  --            end of the options: every further argument is a PATH.\n"
-    "\n"
-    "Workflow: unpack items.dbc to items.dbc.csv, edit the CSV file, run dbcpack\n"
-    "in its folder (it writes items.dbc.csv.dbc), then rename items.dbc.csv.dbc\n"
-    "to items.dbc.\n"
-    "\n"
-    "\"Round trip exact.\" means that the CSV file was packed again, as dbcpack\n"
-    "packs it, and gave back the DBC file byte for byte: nothing was lost.\n"
-    "Otherwise a warning names the first difference. It is about bytes only:\n"
-    "it does NOT prove that the column types are right, since a wrong guess\n"
-    "can give back the same bytes too. Check the types printed as guessed, and\n"
-    "correct them with --types.\n"
-    "\n"
-    "Messages go to standard output, one line each, naming the file or folder;\n"
-    "errors start with \"ERROR: \" and end with the system's reason where there\n"
-    "is one. A refused command line goes to standard error, with the usage.\n"
-    "\n"
-    "Exit status: 0 when every CSV file was written, 1 when any file or folder\n"
-    "failed, 2 for a bad command line.\n";
-
-struct CommandLine {
-  UnpackOptions options;
-  std::vector<std::string> paths;
-  bool typesSeen = false;
-  bool help = false;
-  bool version = false;
+// The types of one file and where they come from: given, a line of the
+// layouts file, or guessed (with what the guess is unsure of).
+struct FileTypes {
+  std::vector<FieldType> types;
+  const Layout* layout = nullptr;
+  bool guessed = false;
+  std::vector<TypeDoubt> doubts;
 };
 
-// Reads a --types list with the header line's own syntax and keywords.
-bool ParseTypesOption(std::string_view list, CommandLine& commandLine, MessageSink& sink) {
-  if (commandLine.typesSeen) {
-    sink.Print("ERROR: Option '--types' is given more than once.\n");
-    return false;
-  }
-  commandLine.typesSeen = true;
-  TypeListError error;
-  std::vector<FieldType>& types = commandLine.options.types;
-  if (!ParseTypeList(list, types, error)) {
-    const std::string entry(error.entry);
-    switch (error.kind) {
-      case TypeListError::Kind::EmptyName:
-        sink.Print("ERROR: --types: Type of field '%i' is empty.\n", error.position);
-        break;
-      case TypeListError::Kind::UnknownType:
-        sink.Print("ERROR: --types: Unknown field type '%s' (int, float, byte or string).\n",
-                   entry.c_str());
-        break;
-      case TypeListError::Kind::TooLarge:
-      case TypeListError::Kind::None:
-        sink.Print("ERROR: --types: Records too large for a DBC file.\n");
-        break;
+// The first layout of the file's name whose types fit it; none fitting is
+// an error with both counts.
+bool TakeLayout(const TableImage& table, const std::string& dbcPath, const UnpackOptions& options,
+                const std::vector<const Layout*>& named, FileTypes& chosen, MessageSink& sink) {
+  for (const Layout* layout : named) {
+    if (layout->types.size() == table.fieldCount &&
+        RecordSizeOf(layout->types) == table.recordSize) {
+      chosen.types = layout->types;
+      chosen.layout = layout;
+      return true;
     }
-    return false;
   }
-  if (types.empty()) {
-    sink.Print("ERROR: --types: No field types given.\n");
-    return false;
+  const Layout& first = *named.front();
+  sink.Print(
+      "ERROR: '%s': The types of '%s' line '%u' give '%zu' fields and '%lld'-byte records; the "
+      "file has '%u' fields and '%u'-byte records.\n",
+      dbcPath.c_str(), options.layoutsPath.c_str(), first.line, first.types.size(),
+      static_cast<long long>(RecordSizeOf(first.types)), table.fieldCount, table.recordSize);
+  return false;
+}
+
+bool ChooseTypes(const TableImage& table, const std::string& dbcPath, const UnpackOptions& options,
+                 FileTypes& chosen, MessageSink& sink) {
+  if (options.typesGiven) {
+    chosen.types = options.types;
+    return CheckTypesFit(table, chosen.types, dbcPath, sink);
   }
-  commandLine.options.typesGiven = true;
+  const std::vector<const Layout*> named = LayoutsNamed(options.layouts, BaseName(dbcPath));
+  if (!named.empty()) return TakeLayout(table, dbcPath, options, named, chosen, sink);
+  TypeGuess guess;
+  if (!GuessFieldTypes(table, guess, dbcPath, sink)) return false;
+  chosen.types = std::move(guess.types);
+  chosen.doubts = std::move(guess.doubts);
+  chosen.guessed = true;
   return true;
 }
 
-// Options may stand anywhere among the paths, until "--".
-bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& commandLine,
-                      MessageSink& sink) {
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-      commandLine.paths.push_back(argument);
-    } else if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "--force") {
-      commandLine.options.force = true;
-    } else if (argument == "--help" || argument == "-h") {
-      commandLine.help = true;
-    } else if (argument == "--version") {
-      commandLine.version = true;
-    } else if (argument.rfind("--types=", 0) == 0) {
-      if (!ParseTypesOption(std::string_view(argument).substr(8), commandLine, sink)) return false;
-    } else if (argument == "--types") {
-      if (i + 1 == arguments.size()) {
-        sink.Print("ERROR: Option '--types' needs a list of field types.\n");
-        return false;
-      }
-      if (!ParseTypesOption(arguments[++i], commandLine, sink)) return false;
-    } else {
-      sink.Print("ERROR: Unknown option '%s'.\n", argument.c_str());
-      return false;
-    }
-  }
-  return true;
-}
-
-void PrintGuessedTypes(const std::vector<FieldType>& types, const std::string& dbcPath,
-                       MessageSink& sink) {
+std::string TypeList(const std::vector<FieldType>& types) {
   std::string list;
   for (const FieldType type : types) {
     if (!list.empty()) list += ',';
     list += FieldTypeKeyword(type);
   }
-  sink.Print("Field types of '%s' (guessed; give --types to correct them): %s\n", dbcPath.c_str(),
-             list.c_str());
+  return list;
+}
+
+// Says where the types came from, and what a guess is unsure of.
+void AnnounceTypes(const FileTypes& chosen, const std::string& dbcPath,
+                   const UnpackOptions& options, MessageSink& sink) {
+  const std::string list = TypeList(chosen.types);
+  const char* const path = dbcPath.c_str();
+  if (chosen.layout != nullptr) {
+    sink.Print("Field types of '%s' (from '%s' line '%u'): %s\n", path, options.layoutsPath.c_str(),
+               chosen.layout->line, list.c_str());
+  } else if (chosen.guessed && options.layoutsPath.empty()) {
+    sink.Print("Field types of '%s' (guessed; give --types to correct them): %s\n", path,
+               list.c_str());
+  } else if (chosen.guessed) {
+    sink.Print("Field types of '%s' (guessed; not named in '%s'): %s\n", path,
+               options.layoutsPath.c_str(), list.c_str());
+  }
+  if (!chosen.doubts.empty()) {
+    sink.Print("WARNING: '%s': Guessed types uncertain: %s.\n", path,
+               DoubtText(chosen.doubts).c_str());
+  }
 }
 
 // Everything between reading the file and writing its CSV text: the
-// header, the types (given or guessed), the string offsets, the text.
+// header, the types (given, from the layouts or guessed), the string
+// offsets, the text.
 bool ConvertToCsv(std::string_view bytes, const std::string& dbcPath, const UnpackOptions& options,
                   TableImage& table, std::vector<FieldType>& types, platform::LargeString& csv,
                   MessageSink& sink) {
   if (!ReadDbc(bytes, dbcPath, table, sink)) return false;
-  if (options.typesGiven) {
-    types = options.types;
-    if (!CheckTypesFit(table, types, dbcPath, sink)) return false;
-  } else {
-    TypeGuess guess;
-    if (!GuessFieldTypes(table, guess, dbcPath, sink)) return false;
-    types = std::move(guess.types);
-    PrintGuessedTypes(types, dbcPath, sink);
-    if (!guess.doubts.empty()) {
-      sink.Print("WARNING: '%s': Guessed types uncertain: %s.\n", dbcPath.c_str(),
-                 DoubtText(guess.doubts).c_str());
-    }
-  }
+  FileTypes chosen;
+  if (!ChooseTypes(table, dbcPath, options, chosen, sink)) return false;
+  AnnounceTypes(chosen, dbcPath, options, sink);
+  types = std::move(chosen.types);
   if (!CheckStringFields(table, types, dbcPath, sink)) return false;
   if (table.recordCount == 0) {
     sink.Print("WARNING: '%s': Table has no records; dbcpack refuses a table without records.\n",
@@ -231,6 +172,47 @@ platform::WriteResult WriteAndCheck(const std::string& csvPath, const platform::
   return written;
 }
 
+// Whether a file's name can stand in a layouts file and be read back as
+// the same name.
+bool WritableName(std::string_view name) {
+  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
+  return !name.empty() && name.find_first_of("#\n\r") == std::string_view::npos &&
+         !space(name.front()) && !space(name.back());
+}
+
+// The layouts line of one file, a comment before it when the guess is
+// unsure, to options.layoutsOut.
+bool PrintLayout(const std::string& dbcPath, const UnpackOptions& options, MessageSink& sink) {
+  const std::string_view name = BaseName(dbcPath);
+  if (!WritableName(name)) {
+    sink.Print("ERROR: '%s': The file's name cannot be written in a layouts file.\n",
+               dbcPath.c_str());
+    return false;
+  }
+  platform::FileContents dbc;
+  std::string reason;
+  if (!platform::ReadWholeFile(dbcPath, dbc, &reason)) {
+    sink.Print("ERROR: Can't open file '%s': %s.\n", dbcPath.c_str(), reason.c_str());
+    return false;
+  }
+  TableImage table;
+  FileTypes chosen;
+  IntactOnlySink whileIntact(dbc, sink);
+  const bool typed = ReadDbc(dbc.View(), dbcPath, table, whileIntact) &&
+                     ChooseTypes(table, dbcPath, options, chosen, whileIntact);
+  if (!dbc.Intact()) {
+    ReportCutShort(dbcPath, sink);
+    return false;
+  }
+  if (!typed) return false;
+  if (!chosen.doubts.empty()) {
+    options.layoutsOut->Print("# %s: Guessed types uncertain: %s.\n", dbcPath.c_str(),
+                              DoubtText(chosen.doubts).c_str());
+  }
+  options.layoutsOut->Write(LayoutLine(name, chosen.types) + "\n");
+  return true;
+}
+
 // Walks `dir` like the packer does and unpacks every ".dbc" file that is
 // not the packer's own output.
 bool UnpackDirectory(const std::string& dir, const UnpackOptions& options, MessageSink& sink) {
@@ -269,13 +251,13 @@ bool UnpackDirectory(const std::string& dir, const UnpackOptions& options, Messa
 }  // namespace
 
 int RunUnpack(const std::vector<std::string>& arguments, MessageSink& sink, MessageSink& errors) {
-  CommandLine commandLine;
-  if (!ParseCommandLine(arguments, commandLine, errors)) {
-    errors.Write(kUsage);
+  UnpackCommandLine commandLine;
+  if (!ParseUnpackCommandLine(arguments, commandLine, errors)) {
+    errors.Write(UnpackUsage());
     return kUnpackBadCommand;
   }
   if (commandLine.help) {
-    sink.Write(kHelp);
+    sink.Write(UnpackHelp());
     return kUnpackAllWritten;
   }
   if (commandLine.version) {
@@ -283,8 +265,14 @@ int RunUnpack(const std::vector<std::string>& arguments, MessageSink& sink, Mess
     return kUnpackAllWritten;
   }
   if (commandLine.paths.empty()) {
-    errors.Write(kUsage);
+    errors.Write(UnpackUsage());
     return kUnpackBadCommand;
+  }
+  if (!ReadLayoutsFile(commandLine.options, errors)) return kUnpackBadCommand;
+  if (commandLine.printLayouts) {
+    // The layouts text is the output; messages must not mix with it.
+    commandLine.options.layoutsOut = &sink;
+    return UnpackPaths(commandLine.paths, commandLine.options, errors);
   }
   return UnpackPaths(commandLine.paths, commandLine.options, sink);
 }
@@ -311,6 +299,7 @@ int UnpackPaths(const std::vector<std::string>& paths, const UnpackOptions& opti
 }
 
 bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, MessageSink& sink) {
+  if (options.layoutsOut != nullptr) return PrintLayout(dbcPath, options, sink);
   const std::string csvPath = dbcPath + ".csv";
   // Before the work, so that no time is spent on a file that would be
   // refused at the end.

@@ -123,7 +123,8 @@ int ShortestDigits(std::uint32_t bits) {
 bool PlausibleFloat(std::uint32_t bits) {
   const std::uint32_t exponent = (bits >> 23) & 0xFF;
   if (exponent - kMinFloatExponent <= kMaxFloatExponent - kMinFloatExponent) return true;
-  if ((bits & 0x7FFFFFFF) == 0) return true;
+  // Zeros, and the largest float, which tables hold for "no limit".
+  if ((bits & 0x7FFFFFFF) == 0 || (bits & 0x7FFFFFFF) == 0x7F7FFFFF) return true;
   if (exponent == 0 || exponent == 0xFF) return false;
   return ShortestDigits(bits) <= kShortDigits;
 }

@@ -27,7 +27,8 @@ using testing::TempDir;
 using testing::WriteFile;
 
 const std::string kUsage =
-    "Usage: dbcunpack [--types LIST] [--force] PATH...\n"
+    "Usage: dbcunpack [--types LIST | --layouts FILE] [--force] PATH...\n"
+    "       dbcunpack [--layouts FILE] --print-layouts PATH...\n"
     "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
     "Give --help for the options and the workflow.\n";
 
@@ -183,6 +184,74 @@ TEST(UnpackEndToEndTest, FoldersThatCannotBeReadAreErrors) {
                 "Field types of 'readonly/t.dbc' (guessed; give --types to correct them): int\n"
                 "ERROR: 'readonly/t.dbc': Can't create file 'readonly/t.dbc.csv': " +
                 Reason(EACCES));
+}
+
+// The types of a folder given once: printed as a layouts file, a doubt as a
+// comment, corrected, and read back for every file of that name.
+TEST(UnpackEndToEndTest, LayoutsArePrintedEditedAndGivenOnce) {
+  TempDir dir;
+  fs::create_directories(dir / "data");
+  const std::string items = DbcBytes()
+                                .Header(2, 3, 12, 7)
+                                .Int(100000)
+                                .Int(1)
+                                .Float(2.5f)
+                                .Int(200000)
+                                .Int(0)
+                                .Float(-1.0f)
+                                .Raw(std::string("\0Sword\0", 7))
+                                .Str();
+  WriteFile(dir / "data/items.dbc", items);
+  // A large int reads as a computed float as well.
+  WriteFile(dir / "data/Stamps.dbc",
+            DbcBytes().Header(1, 2, 8, 1).Int(100000).Int(1234567890).Raw({"\0", 1}).Str());
+  const std::vector<std::string> files = {"data/items.dbc", "data/Stamps.dbc"};
+
+  std::vector<std::string> arguments = {"--print-layouts"};
+  arguments.insert(arguments.end(), files.begin(), files.end());
+  testing::RunResult run = RunDbcunpack(dir.Path(), arguments);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.output,
+            "items.dbc int,string,float\n"
+            "# data/Stamps.dbc: Guessed types uncertain: field '2' may be float rather than int.\n"
+            "Stamps.dbc int,int\n");
+  EXPECT_FALSE(testing::Exists(dir / "data/items.dbc.csv"));
+
+  // Corrected in another case, with a comment: every file of that name
+  // takes the line, the others are guessed.
+  WriteFile(dir / "layouts.txt", "# checked\nSTAMPS.DBC int,float\n");
+  arguments = {"--layouts", "layouts.txt"};
+  arguments.insert(arguments.end(), files.begin(), files.end());
+  EXPECT_EQ(Unpack(dir, arguments, 0,
+                   "Loading file 'data/items.dbc'.\n"
+                   "Field types of 'data/items.dbc' (guessed; not named in 'layouts.txt'): "
+                   "int,string,float\n"
+                   "CSV file created 'data/items.dbc.csv'.\nRound trip exact.\n"
+                   "Loading file 'data/Stamps.dbc'.\n"
+                   "Field types of 'data/Stamps.dbc' (from 'layouts.txt' line '2'): int,float\n"
+                   "CSV file created 'data/Stamps.dbc.csv'.\nRound trip exact.\n"),
+            "");
+  EXPECT_EQ(ReadFile(dir / "data/Stamps.dbc.csv"), "int,float\n100000,1228890.2\n");
+
+  // A malformed line stops the run before any file is touched; so do
+  // types given both ways.
+  WriteFile(dir / "bad.txt", "items.dbc int,string,float\n\nSTAMPS.DBC int,flaot\n");
+  const testing::RunResult bad = RunDbcunpack(dir.Path(), {"--layouts=bad.txt", "--force", "data"});
+  EXPECT_EQ(bad.exitStatus, 2);
+  EXPECT_EQ(bad.output, "");
+  EXPECT_EQ(bad.errors,
+            "ERROR: 'bad.txt': Line '3': Unknown field type 'flaot' (int, float, byte or "
+            "string).\n");
+  Refuse(dir, {"--layouts", "layouts.txt", "--types", "int,int", "data"},
+         "ERROR: Give either '--types' or '--layouts', not both.\n" + kUsage);
+  // Types from the layouts that do not fit a file fail it, with both counts.
+  WriteFile(dir / "short.txt", "items.dbc int,string\n");
+  EXPECT_EQ(Unpack(dir, {"--force", "--layouts", "short.txt", "data/items.dbc"}, 1,
+                   "Loading file 'data/items.dbc'.\n"
+                   "ERROR: 'data/items.dbc': The types of 'short.txt' line '1' give '2' fields "
+                   "and '8'-byte records; the file has '3' fields and '12'-byte records.\n"),
+            "");
 }
 
 }  // namespace
