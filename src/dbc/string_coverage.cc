@@ -4,21 +4,32 @@
 // string starts) and is dropped; once the walk meets every string in order,
 // the columns of one value that the block does not need are dropped too,
 // the earlier first, since such a column is far more often a flag or a
-// constant than a string.
+// constant than a string. Those last decisions each touch the first use of
+// one string only, so they are made against the first uses the walk found,
+// without walking again: a table of a thousand flag columns costs no more
+// than a few walks.
 #include "dbc/string_coverage.h"
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string_view>
+#include <unordered_map>
 
 #include "table/encoding.h"
 
 namespace dbcpack {
 namespace {
 
+// A place in the order dbcpack reads a table: record by record, field by
+// field.
+using Position = std::uint64_t;
+constexpr Position kNowhere = std::numeric_limits<Position>::max();
+
 // A candidate's values over every record: 0 and one value, or more.
 struct ValueShape {
-  std::uint32_t first = 0;  // the first value other than 0
+  std::uint32_t first = 0;    // the first value other than 0
+  Position where = kNowhere;  // and its place
   bool many = false;
 };
 
@@ -35,49 +46,6 @@ bool CanonicalBlock(std::string_view block) {
   return true;
 }
 
-class BlockWalk {
- public:
-  BlockWalk(const TableImage& table, std::string_view block,
-            const std::vector<StringCandidate>& candidates)
-      : table_(table), block_(block), candidates_(candidates) {}
-
-  enum class Outcome { Explains, Unused, OutOfTurn };
-  // Walks the chosen candidates; on OutOfTurn sets `offender` to the
-  // candidate that met a string before its turn.
-  Outcome Walk(const std::vector<bool>& chosen, std::size_t& offender) const;
-  Outcome Walk(const std::vector<bool>& chosen) const {
-    std::size_t offender;
-    return Walk(chosen, offender);
-  }
-
- private:
-  const TableImage& table_;
-  std::string_view block_;
-  const std::vector<StringCandidate>& candidates_;
-};
-
-BlockWalk::Outcome BlockWalk::Walk(const std::vector<bool>& chosen, std::size_t& offender) const {
-  std::vector<std::size_t> columns;
-  for (std::size_t i = 0; i < candidates_.size(); ++i) {
-    if (chosen[i]) columns.push_back(i);
-  }
-  // The offset the next new string must have.
-  std::size_t next = 1;
-  const char* record = table_.records.data();
-  for (std::uint32_t r = 0; r < table_.recordCount; ++r, record += table_.recordSize) {
-    for (const std::size_t i : columns) {
-      const std::uint32_t v = DecodeFixed32(record + candidates_[i].offset);
-      if (v == 0 || v < next) continue;
-      if (v != next) {
-        offender = i;
-        return Outcome::OutOfTurn;
-      }
-      next += std::strlen(block_.data() + v) + 1;
-    }
-  }
-  return next == block_.size() ? Outcome::Explains : Outcome::Unused;
-}
-
 std::vector<ValueShape> ShapesOf(const TableImage& table,
                                  const std::vector<StringCandidate>& candidates) {
   std::vector<ValueShape> shapes(candidates.size());
@@ -89,6 +57,7 @@ std::vector<ValueShape> ShapesOf(const TableImage& table,
       if (v == 0 || v == shape.first) continue;
       if (shape.first == 0) {
         shape.first = v;
+        shape.where = Position{r} * table.fieldCount + candidates[i].field;
       } else {
         shape.many = true;
       }
@@ -97,27 +66,155 @@ std::vector<ValueShape> ShapesOf(const TableImage& table,
   return shapes;
 }
 
-// Whether every value of candidate `c` other than 0 is, in the same
-// record, the value of a chosen column of many strings, in two records at
-// least: a locale that repeats another. (A column of one string repeats
-// anything in the records that hold it, and in one record the key 1 of a
-// table's only record repeats the first string.)
-bool RepeatsChosen(const TableImage& table, const std::vector<StringCandidate>& candidates,
-                   const std::vector<ValueShape>& shapes, const std::vector<bool>& chosen,
-                   std::size_t c) {
-  std::uint32_t repeats = 0;
+// The strings of the block in order, and where the chosen columns first
+// use each, and which column does.
+struct FirstUses {
+  std::vector<std::uint32_t> starts;
+  std::vector<Position> where;
+  std::vector<std::size_t> by;
+
+  // The index of the string at `offset`, which the walk met.
+  std::size_t IndexOf(std::uint32_t offset) const {
+    return static_cast<std::size_t>(std::lower_bound(starts.begin(), starts.end(), offset) -
+                                    starts.begin());
+  }
+};
+
+enum class Outcome { Explains, Unused, Dropped };
+
+// One walk over every record. A chosen column that meets a string before
+// its turn is dropped from `chosen` on the spot, and the walk goes on
+// without it; its earlier values still counted, so a walk that dropped
+// one must be walked again.
+Outcome Walk(const TableImage& table, std::string_view block,
+             const std::vector<StringCandidate>& candidates, std::vector<bool>& chosen,
+             FirstUses& uses) {
+  std::vector<std::size_t> columns;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (chosen[i]) columns.push_back(i);
+  }
+  uses = FirstUses();
+  bool dropped = false;
+  std::size_t next = 1;  // the offset the next new string must have
   const char* record = table.records.data();
   for (std::uint32_t r = 0; r < table.recordCount; ++r, record += table.recordSize) {
-    const std::uint32_t v = DecodeFixed32(record + candidates[c].offset);
-    if (v == 0) continue;
-    bool repeated = false;
-    for (std::size_t i = 0; i < candidates.size() && !repeated; ++i) {
-      repeated = chosen[i] && shapes[i].many && DecodeFixed32(record + candidates[i].offset) == v;
+    for (std::size_t n = 0; n < columns.size(); ++n) {
+      const std::size_t i = columns[n];
+      const std::uint32_t v = DecodeFixed32(record + candidates[i].offset);
+      if (v == 0 || v < next) continue;
+      if (v != next) {
+        chosen[i] = false;
+        dropped = true;
+        columns.erase(columns.begin() + static_cast<std::ptrdiff_t>(n--));
+        continue;
+      }
+      uses.starts.push_back(v);
+      uses.where.push_back(Position{r} * table.fieldCount + candidates[i].field);
+      uses.by.push_back(i);
+      next += std::strlen(block.data() + v) + 1;
     }
-    if (!repeated) return false;
-    ++repeats;
   }
-  return repeats >= 2;
+  if (dropped) return Outcome::Dropped;
+  return next == block.size() ? Outcome::Explains : Outcome::Unused;
+}
+
+// The candidates of one value, settled one at a time against the first
+// uses of a walk that explains the block. Each changes the first use of
+// its own string only, which must stay between those of the strings before
+// and after it.
+class OneValueColumns {
+ public:
+  OneValueColumns(const TableImage& table, const std::vector<StringCandidate>& candidates,
+                  const std::vector<ValueShape>& shapes, const std::vector<bool>& chosen,
+                  FirstUses uses);
+
+  bool TryDrop(std::size_t c, std::vector<bool>& chosen);
+  bool TryAdd(std::size_t c, std::vector<bool>& chosen);
+  // Whether chosen `k` could give its string to unchosen `r`.
+  bool CouldSwap(std::size_t k, std::size_t r, const std::vector<bool>& chosen) const;
+
+ private:
+  // The first use of string `i` without the one-value columns, and with
+  // the chosen ones but `skip`.
+  Position Others(std::size_t i, const std::vector<bool>& chosen, std::size_t skip) const;
+  bool Fits(std::size_t i, Position where) const {
+    return where != kNowhere && (i == 0 || uses_.where[i - 1] < where) &&
+           (i + 1 == uses_.where.size() || where < uses_.where[i + 1]);
+  }
+
+  const std::vector<StringCandidate>& candidates_;
+  const std::vector<ValueShape>& shapes_;
+  FirstUses uses_;
+  // For each string a one-value candidate holds: its first use by the
+  // chosen columns of many values.
+  std::unordered_map<std::size_t, Position> byMany_;
+};
+
+OneValueColumns::OneValueColumns(const TableImage& table,
+                                 const std::vector<StringCandidate>& candidates,
+                                 const std::vector<ValueShape>& shapes,
+                                 const std::vector<bool>& chosen, FirstUses uses)
+    : candidates_(candidates), shapes_(shapes), uses_(std::move(uses)) {
+  std::unordered_map<std::uint32_t, std::size_t> watched;  // offset -> string
+  for (const ValueShape& shape : shapes) {
+    if (shape.many || shape.first == 0) continue;
+    const std::size_t i = uses_.IndexOf(shape.first);
+    watched.emplace(shape.first, i);
+    byMany_.emplace(i, kNowhere);
+  }
+  std::vector<std::size_t> many;
+  for (std::size_t c = 0; c < candidates.size(); ++c) {
+    if (chosen[c] && shapes[c].many) many.push_back(c);
+  }
+  const char* record = table.records.data();
+  for (std::uint32_t r = 0; r < table.recordCount && !watched.empty(); ++r) {
+    for (const std::size_t c : many) {
+      const auto it = watched.find(DecodeFixed32(record + candidates[c].offset));
+      if (it == watched.end()) continue;
+      byMany_[it->second] = Position{r} * table.fieldCount + candidates[c].field;
+      watched.erase(it);
+    }
+    record += table.recordSize;
+  }
+}
+
+Position OneValueColumns::Others(std::size_t i, const std::vector<bool>& chosen,
+                                 std::size_t skip) const {
+  Position where = byMany_.at(i);
+  for (std::size_t c = 0; c < candidates_.size(); ++c) {
+    if (c != skip && chosen[c] && !shapes_[c].many && shapes_[c].first == uses_.starts[i]) {
+      where = std::min(where, shapes_[c].where);
+    }
+  }
+  return where;
+}
+
+bool OneValueColumns::TryDrop(std::size_t c, std::vector<bool>& chosen) {
+  const std::size_t i = uses_.IndexOf(shapes_[c].first);
+  if (uses_.where[i] < shapes_[c].where) {
+    chosen[c] = false;  // another column uses the string first
+    return true;
+  }
+  const Position without = Others(i, chosen, c);
+  if (!Fits(i, without)) return false;
+  chosen[c] = false;
+  uses_.where[i] = without;
+  return true;
+}
+
+bool OneValueColumns::TryAdd(std::size_t c, std::vector<bool>& chosen) {
+  const std::size_t i = uses_.IndexOf(shapes_[c].first);
+  const Position with = std::min(uses_.where[i], shapes_[c].where);
+  if (!Fits(i, with)) return false;
+  chosen[c] = true;
+  uses_.where[i] = with;
+  return true;
+}
+
+bool OneValueColumns::CouldSwap(std::size_t k, std::size_t r,
+                                const std::vector<bool>& chosen) const {
+  const std::size_t i = uses_.IndexOf(shapes_[k].first);
+  return Fits(i, std::min(Others(i, chosen, k), shapes_[r].where));
 }
 
 // The shortest run of localised strings.
@@ -145,36 +242,53 @@ bool InLocaleRun(const std::vector<StringCandidate>& candidates,
                      [](char f) { return f != 0; });
 }
 
+// Whether every value of candidate `c` other than 0 is, in the same
+// record, the value of a chosen column of many strings, in two records at
+// least: a locale that repeats another. (A column of one string repeats
+// anything in the records that hold it, and in one record the key 1 of a
+// table's only record repeats the first string.)
+bool RepeatsChosen(const TableImage& table, const std::vector<StringCandidate>& candidates,
+                   const std::vector<ValueShape>& shapes, const std::vector<bool>& chosen,
+                   std::size_t c) {
+  std::uint32_t repeats = 0;
+  const char* record = table.records.data();
+  for (std::uint32_t r = 0; r < table.recordCount; ++r, record += table.recordSize) {
+    const std::uint32_t v = DecodeFixed32(record + candidates[c].offset);
+    if (v == 0) continue;
+    bool repeated = false;
+    for (std::size_t i = 0; i < candidates.size() && !repeated; ++i) {
+      repeated = chosen[i] && shapes[i].many && DecodeFixed32(record + candidates[i].offset) == v;
+    }
+    if (!repeated) return false;
+    ++repeats;
+  }
+  return repeats >= 2;
+}
+
 // Drops the one-value columns the block does not need, earliest first; a
 // column that repeats the strings of a chosen one in the same records
 // stays a string, and so does one that stands among localised strings
 // unless its value is 1, the first string and the commonest flag.
-void DropUnneeded(const BlockWalk& walk, const TableImage& table,
-                  const std::vector<StringCandidate>& candidates,
+void DropUnneeded(const TableImage& table, const std::vector<StringCandidate>& candidates,
                   const std::vector<ValueShape>& shapes, const std::vector<bool>& blank,
-                  std::vector<bool>& chosen) {
+                  OneValueColumns& oneValue, std::vector<bool>& chosen) {
   for (std::size_t i = 0; i < candidates.size(); ++i) {
-    if (!chosen[i] || shapes[i].many) continue;
-    chosen[i] = false;
-    if (walk.Walk(chosen) != BlockWalk::Outcome::Explains) chosen[i] = true;
+    if (chosen[i] && !shapes[i].many) oneValue.TryDrop(i, chosen);
   }
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (chosen[i] || shapes[i].many) continue;
     const bool stringLike =
         RepeatsChosen(table, candidates, shapes, chosen, i) ||
         (shapes[i].first != 1 && InLocaleRun(candidates, shapes, chosen, blank, i));
-    chosen[i] = true;
-    if (!stringLike || walk.Walk(chosen) != BlockWalk::Outcome::Explains) {
-      chosen[i] = false;
-    }
+    if (stringLike) oneValue.TryAdd(i, chosen);
   }
 }
 
 // A chosen one-value column whose string another one-value column holding
 // the same value could carry instead, the block explained just as well.
-void FindSwaps(const BlockWalk& walk, const std::vector<StringCandidate>& candidates,
-               const std::vector<ValueShape>& shapes, std::vector<bool>& chosen,
-               StringChoice& choice) {
+void FindSwaps(const std::vector<StringCandidate>& candidates,
+               const std::vector<ValueShape>& shapes, const OneValueColumns& oneValue,
+               const std::vector<bool>& chosen, StringChoice& choice) {
   for (std::size_t k = 0; k < chosen.size(); ++k) {
     if (!chosen[k] || shapes[k].many) continue;
     StringChoice::Doubt doubt{k, {}};
@@ -182,11 +296,7 @@ void FindSwaps(const BlockWalk& walk, const std::vector<StringCandidate>& candid
       if (chosen[i] || shapes[i].many || shapes[i].first != shapes[k].first) continue;
       // The first field is a table's key, not a string, whatever it holds.
       if (candidates[i].field == 0) continue;
-      chosen[k] = false;
-      chosen[i] = true;
-      if (walk.Walk(chosen) == BlockWalk::Outcome::Explains) doubt.instead.push_back(i);
-      chosen[i] = false;
-      chosen[k] = true;
+      if (oneValue.CouldSwap(k, i, chosen)) doubt.instead.push_back(i);
     }
     if (!doubt.instead.empty()) choice.doubts.push_back(std::move(doubt));
   }
@@ -201,16 +311,15 @@ StringChoice ChooseStringColumns(const TableImage& table, const StringStarts& st
   const std::vector<ValueShape> shapes = ShapesOf(table, candidates);
   choice.isString.assign(candidates.size(), false);
   if (CanonicalBlock(strings.Block())) {
-    const BlockWalk walk(table, strings.Block(), candidates);
     std::vector<bool> chosen(candidates.size(), true);
-    std::size_t offender = 0;
-    BlockWalk::Outcome outcome;
-    while ((outcome = walk.Walk(chosen, offender)) == BlockWalk::Outcome::OutOfTurn) {
-      chosen[offender] = false;
+    FirstUses uses;
+    Outcome outcome;
+    while ((outcome = Walk(table, strings.Block(), candidates, chosen, uses)) == Outcome::Dropped) {
     }
-    if (outcome == BlockWalk::Outcome::Explains) {
-      DropUnneeded(walk, table, candidates, shapes, blank, chosen);
-      FindSwaps(walk, candidates, shapes, chosen, choice);
+    if (outcome == Outcome::Explains) {
+      OneValueColumns oneValue(table, candidates, shapes, chosen, std::move(uses));
+      DropUnneeded(table, candidates, shapes, blank, oneValue, chosen);
+      FindSwaps(candidates, shapes, oneValue, chosen, choice);
       choice.isString = chosen;
       choice.explainsBlock = true;
       return choice;
