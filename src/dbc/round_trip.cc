@@ -15,6 +15,7 @@
 #include "table/dbc_table.h"
 #include "table/encoding.h"
 #include "table/message_sink.h"
+#include "table/number_format.h"
 
 namespace dbcpack {
 namespace {

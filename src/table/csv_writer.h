@@ -3,7 +3,6 @@
 // types, then one line per record.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,15 +28,5 @@ bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, cons
 // The text WriteCsv writes for a String field holding `value`, but in
 // double quotes even when empty: for messages that show a value.
 std::string QuotedCsvString(std::string_view value);
-
-// Longest text FormatFloat writes.
-inline constexpr std::size_t kMaxFloatText = 48;
-
-// Writes at `out` the shortest decimal that the loader's float conversion
-// (to double, then rounded to float) turns back into exactly the bits of
-// `value`, and returns its length. -0 stays "-0"; an infinity is written as
-// a decimal beyond the float range ("1e39", "-1e39").
-// REQUIRES: `value` is not a NaN.
-std::size_t FormatFloat(float value, char* out);
 
 }  // namespace dbcpack
