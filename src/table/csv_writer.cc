@@ -138,6 +138,59 @@ class FloatCache {
   std::unique_ptr<Entry[]> entries_;
 };
 
+// What a string holds that the CSV text cannot carry.
+struct Unwritable {
+  bool backslashBeforeBreak = false;
+  bool endOfFile = false;
+};
+
+// Writes bytes [from, to) of `text`, a string of `length` bytes, at `w` as
+// the loader reads them back, and returns the end: a double quote doubled,
+// a line feed and a carriage return as \n and \r, a backslash before the
+// letter n or r as \\, so that it does not read as a line break. At most
+// two bytes for each. Nothing in the dialect gives a backslash right before
+// a line break, nor a byte 26 (which ends a text file): those are written as
+// they are and noted in `found`.
+char* EscapeString(const char* text, std::size_t length, std::size_t from, std::size_t to, char* w,
+                   Unwritable& found) {
+  for (std::size_t i = from; i < to; ++i) {
+    const char c = text[i];
+    if (c == '\n' || c == '\r') {
+      *w++ = '\\';
+      *w++ = c == '\n' ? 'n' : 'r';
+      continue;
+    }
+    const char next = i + 1 < length ? text[i + 1] : '\0';
+    if (c == '"') {
+      *w++ = '"';
+    } else if (c == '\\' && (next == 'n' || next == 'r')) {
+      *w++ = '\\';
+    } else if (c == '\\' && (next == '\n' || next == '\r')) {
+      found.backslashBeforeBreak = true;
+    } else if (c == kEndOfFile) {
+      found.endOfFile = true;
+    }
+    *w++ = c;
+  }
+  return w;
+}
+
+// The records of one column whose strings the text cannot carry: how many,
+// and the first.
+struct Tally {
+  std::uint32_t count = 0;
+  std::uint32_t first = 0;
+
+  void Add(std::uint32_t record) {
+    if (count++ == 0) first = record;
+  }
+};
+
+struct ColumnTallies {
+  Tally backslashBeforeBreak;
+  Tally endOfFile;
+};
+
 // ---- The text -----------------------------------------------------------
 
 // The buffer the text is built in: a field asks for room for its longest
@@ -201,11 +254,14 @@ class RecordWriter {
       columns_.push_back(Column{type, offset});
       offset += static_cast<std::uint32_t>(FieldTypeWidth(type));
     }
+    tallies_.resize(columns_.size());
   }
 
   // False after the error for a NaN, with the record incomplete.
   bool Write(std::uint32_t record);
   void Finish() { stage_.Flush(); }
+  // One warning per column and kind of string the text cannot carry.
+  void ReportUnwritable(const std::string& name, MessageSink& sink) const;
 
  private:
   void PutInt(std::int32_t value);
@@ -216,6 +272,7 @@ class RecordWriter {
 
   const TableImage& table_;
   std::vector<Column> columns_;
+  std::vector<ColumnTallies> tallies_;
   Staging stage_;
   ShapeCache shapes_;
   FloatCache floats_;
@@ -305,48 +362,33 @@ inline void RecordWriter::PutString(std::uint32_t offset, std::uint32_t record,
 }
 
 // A string with double quotes, line breaks, backslashes or bytes 26, a
-// piece at a time so that any length fits the staging buffer. What the
-// loader would read differently is written as it is, with a warning: a
-// backslash before n or r, and a byte 26.
+// piece at a time so that any length fits the staging buffer.
 [[gnu::noinline]] void RecordWriter::PutEscaped(const char* const text, std::uint32_t length,
                                                 std::uint32_t record, std::uint32_t field) {
-  char lineBreakLetter = 0;
-  bool endOfFile = false;
+  Unwritable found;
   stage_.Put('"');
   for (std::uint32_t done = 0; done < length;) {
     const std::uint32_t piece = std::min<std::uint32_t>(length - done, kLongString);
-    char* w = stage_.Room(std::size_t{2} * piece);
-    for (std::uint32_t i = done; i < done + piece; ++i) {
-      const char c = text[i];
-      if (c == '"') {
-        *w++ = '"';
-      } else if (c == '\n' || c == '\r') {
-        *w++ = '\\';
-        *w++ = c == '\n' ? 'n' : 'r';
-        continue;
-      } else if (c == '\\' && (text[i + 1] == 'n' || text[i + 1] == 'r')) {
-        if (lineBreakLetter == 0) lineBreakLetter = text[i + 1];
-      } else if (c == kEndOfFile) {
-        endOfFile = true;
-      }
-      *w++ = c;
-    }
-    stage_.Advance(w);
+    char* const w = stage_.Room(std::size_t{2} * piece);
+    stage_.Advance(EscapeString(text, length, done, done + piece, w, found));
     done += piece;
   }
   stage_.Put('"');
-  if (reporter_ == nullptr) return;
-  if (lineBreakLetter != 0) {
-    reporter_->sink.Print(
-        "WARNING: '%s': Record '%u', field '%u': the string holds a backslash before '%c', which "
-        "dbcpack reads as a line break.\n",
-        reporter_->name.c_str(), record + 1, field + 1, lineBreakLetter);
-  }
-  if (endOfFile) {
-    reporter_->sink.Print(
-        "WARNING: '%s': Record '%u', field '%u': the string holds a byte 26, which ends a text "
-        "file.\n",
-        reporter_->name.c_str(), record + 1, field + 1);
+  if (found.backslashBeforeBreak) tallies_[field].backslashBeforeBreak.Add(record);
+  if (found.endOfFile) tallies_[field].endOfFile.Add(record);
+}
+
+void RecordWriter::ReportUnwritable(const std::string& name, MessageSink& sink) const {
+  const auto report = [&](const Tally& tally, std::uint32_t field, const char* what) {
+    if (tally.count == 0) return;
+    sink.Print("WARNING: '%s': Field '%u': '%u' %s %s (the first is record '%u').\n", name.c_str(),
+               field + 1, tally.count, tally.count == 1 ? "record holds" : "records hold", what,
+               tally.first + 1);
+  };
+  for (std::uint32_t k = 0; k < tallies_.size(); ++k) {
+    report(tallies_[k].backslashBeforeBreak, k,
+           "a backslash right before a line break, which the CSV text cannot carry");
+    report(tallies_[k].endOfFile, k, "a byte 26, which ends a CSV text file");
   }
 }
 
@@ -383,16 +425,13 @@ std::size_t EstimateText(const TableImage& table, const std::vector<FieldType>& 
 }  // namespace
 
 std::string QuotedCsvString(std::string_view value) {
-  std::string text = "\"";
-  for (const char c : value) {
-    if (c == '\n' || c == '\r') {
-      text += c == '\n' ? "\\n" : "\\r";
-    } else {
-      if (c == '"') text += '"';
-      text += c;
-    }
-  }
-  text += '"';
+  std::string text(2 * value.size() + 2, '\0');
+  char* w = text.data();
+  *w++ = '"';
+  Unwritable ignored;
+  w = EscapeString(value.data(), value.size(), 0, value.size(), w, ignored);
+  *w++ = '"';
+  text.resize(static_cast<std::size_t>(w - text.data()));
   return text;
 }
 
@@ -409,6 +448,7 @@ bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, cons
     }
   }
   writer.Finish();
+  writer.ReportUnwritable(name, sink);
   return true;
 }
 
