@@ -169,6 +169,7 @@ bool ConvertToCsv(std::string_view bytes, const std::string& dbcPath, const Unpa
                  DoubtText(guess.doubts).c_str());
     }
   }
+  SettleStringBlock(table, types, dbcPath, sink);
   if (!CheckStringFields(table, types, dbcPath, sink)) return false;
   if (table.recordCount == 0) {
     sink.Print("WARNING: '%s': Table has no records; dbcpack refuses a table without records.\n",

@@ -261,6 +261,11 @@ std::string BlockDifference(std::string_view dbcFile, const TableImage& original
     return LayoutDifference(original, packed, types);
   }
   const std::uint32_t blockSize = DecodeFixed32(dbcFile.data() + kBlockSizeAt);
+  if (blockSize < image.stringBlock.size()) {
+    return "the file's header under-states its string block: " + Quote(blockSize) +
+           " bytes, where its strings take " + Quote(image.stringBlock.size()) +
+           " (as packing writes it)";
+  }
   if (blockSize != image.stringBlock.size()) {
     return "the string block size is " + Quote(blockSize) + " in the file and " +
            Quote(image.stringBlock.size()) + " after packing";
