@@ -160,13 +160,12 @@ char* EscapeString(const char* text, std::size_t length, std::size_t from, std::
       *w++ = c == '\n' ? 'n' : 'r';
       continue;
     }
-    const char next = i + 1 < length ? text[i + 1] : '\0';
     if (c == '"') {
       *w++ = '"';
-    } else if (c == '\\' && (next == 'n' || next == 'r')) {
-      *w++ = '\\';
-    } else if (c == '\\' && (next == '\n' || next == '\r')) {
-      found.backslashBeforeBreak = true;
+    } else if (c == '\\') {
+      const char next = i + 1 < length ? text[i + 1] : '\0';
+      if (next == 'n' || next == 'r') *w++ = '\\';
+      if (next == '\n' || next == '\r') found.backslashBeforeBreak = true;
     } else if (c == kEndOfFile) {
       found.endOfFile = true;
     }
