@@ -96,6 +96,12 @@ inline bool RefReadQuotedString(const RefContext& context, std::string& line, st
     } else if (c == '"') {
       line.erase(0, i + 2 < length ? i + 2 : i + 1);
       return true;
+    } else if (c == '\\' && n == '\\' && i + 2 < length &&
+               (line[i + 2] == 'n' || line[i + 2] == 'r')) {
+      // Two backslashes and a letter n or r: a backslash and that letter.
+      out += '\\';
+      out += line[i + 2];
+      i += 3;
     } else if (c == '\\' && n == 'n') {
       out += '\n';
       i += 2;

@@ -117,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     types = std::move(guess.types);
   }
   if (!dbcpack::CheckTypesFit(table, types, kName, messages)) return 0;
+  dbcpack::SettleStringBlock(table, types, kName, messages);
   if (!dbcpack::CheckStringFields(table, types, kName, messages)) return 0;
 
   dbcpack::StringSink writeMessages;

@@ -110,6 +110,7 @@ bool ConvertToCsv(std::string_view bytes, const std::string& dbcPath, const Unpa
   if (!ChooseTypes(table, dbcPath, options, chosen, sink)) return false;
   AnnounceTypes(chosen, dbcPath, options, sink);
   types = std::move(chosen.types);
+  SettleStringBlock(table, types, dbcPath, sink);
   if (!CheckStringFields(table, types, dbcPath, sink)) return false;
   if (table.recordCount == 0) {
     sink.Print("WARNING: '%s': Table has no records; dbcpack refuses a table without records.\n",

@@ -72,29 +72,24 @@ bool CheckRecordShape(const Header& header, const char* name, MessageSink& sink)
 
 // The string block from `start`: `declared` bytes, or, when those end
 // inside a string and the file holds the NUL that ends it, through that
-// NUL. Warns of the longer block and of bytes left after the block.
+// NUL, with a warning. `tail` is set to the bytes after it.
 std::string_view TakeStringBlock(std::string_view bytes, std::size_t start, std::uint32_t declared,
-                                 const char* name, MessageSink& sink) {
+                                 std::string_view& tail, const char* name, MessageSink& sink) {
   std::size_t size = declared;
-  std::string_view rest = bytes.substr(start + size);
+  tail = bytes.substr(start + size);
   // A block grown past 32 bits could not be written back; it stays as is.
   const std::size_t room = std::numeric_limits<std::uint32_t>::max() - size;
-  if (bytes[start + size - 1] != '\0' && !rest.empty()) {
-    const void* nul = std::memchr(rest.data(), '\0', std::min(rest.size(), room));
+  if (bytes[start + size - 1] != '\0' && !tail.empty()) {
+    const void* nul = std::memchr(tail.data(), '\0', std::min(tail.size(), room));
     if (nul != nullptr) {
-      const auto more = static_cast<std::size_t>(static_cast<const char*>(nul) - rest.data()) + 1;
+      const auto more = static_cast<std::size_t>(static_cast<const char*>(nul) - tail.data()) + 1;
       sink.Print(
           "WARNING: '%s': String block of '%u' bytes ends inside a string; it is read through "
           "the NUL that ends it, '%zu' bytes further.\n",
           name, declared, more);
       size += more;
-      rest.remove_prefix(more);
+      tail.remove_prefix(more);
     }
-  }
-  if (!rest.empty()) {
-    sink.Print(
-        "WARNING: '%s': File holds '%llu' bytes after its string block; they are left out.\n", name,
-        static_cast<unsigned long long>(rest.size()));
   }
   return bytes.substr(start, size);
 }
@@ -115,6 +110,33 @@ std::vector<StringColumn> StringColumns(const std::vector<FieldType>& types) {
     offset += static_cast<std::size_t>(FieldTypeWidth(types[k]));
   }
   return columns;
+}
+
+// The size of a string block that reaches every string the records point
+// at past the block: through the NUL that ends the furthest of them. 0 when
+// none points past the block, or when one of them does not point at a
+// string start in the file (right behind a NUL, the string ended by a NUL),
+// or the block would pass 2^32 - 1 bytes.
+std::size_t BlockThroughStringsPastIt(const TableImage& table,
+                                      const std::vector<StringColumn>& columns) {
+  const std::string_view area = FileStringArea(table);
+  const std::size_t blockSize = table.stringBlock.size();
+  std::size_t furthest = 0;
+  const char* record = table.records.data();
+  for (std::uint32_t r = 0; r < table.recordCount; ++r, record += table.recordSize) {
+    for (const StringColumn& column : columns) {
+      const std::size_t offset = DecodeFixed32(record + column.offset);
+      if (offset < blockSize) continue;
+      // The block starts with a NUL, so offset - 1 lies inside the area.
+      if (offset >= area.size() || area[offset - 1] != '\0') return 0;
+      furthest = std::max(furthest, offset);
+    }
+  }
+  if (furthest == 0) return 0;
+  // The area ends with a NUL, so there is one at or after `furthest`.
+  const std::size_t nul = area.find('\0', furthest);
+  if (nul >= std::numeric_limits<std::uint32_t>::max()) return 0;
+  return nul + 1;
 }
 
 }  // namespace
@@ -155,8 +177,37 @@ bool ReadDbc(std::string_view bytes, const std::string& name, TableImage& table,
   table.fieldCount = header.fieldCount;
   table.recordSize = header.recordSize;
   table.records = bytes.substr(kDbcHeaderSize, static_cast<std::size_t>(recordBytes));
-  table.stringBlock = TakeStringBlock(bytes, blockStart, header.blockSize, file, sink);
+  table.stringBlock =
+      TakeStringBlock(bytes, blockStart, header.blockSize, table.stringTail, file, sink);
   return true;
+}
+
+std::string_view FileStringArea(const TableImage& table) {
+  const std::size_t lastNul = table.stringTail.rfind('\0');
+  if (lastNul == std::string_view::npos) return table.stringBlock;
+  // The tail follows the block in the file.
+  return std::string_view(table.stringBlock.data(), table.stringBlock.size() + lastNul + 1);
+}
+
+void SettleStringBlock(TableImage& table, const std::vector<FieldType>& types,
+                       const std::string& name, MessageSink& sink) {
+  std::string_view tail = table.stringTail;
+  if (tail.empty()) return;
+  const std::size_t size = BlockThroughStringsPastIt(table, StringColumns(types));
+  if (size != 0) {
+    sink.Print(
+        "WARNING: '%s': Header under-states the string block: records point at strings after "
+        "its '%zu' bytes, so it is read as '%zu' bytes.\n",
+        name.c_str(), table.stringBlock.size(), size);
+    tail.remove_prefix(size - table.stringBlock.size());
+    table.stringBlock = FileStringArea(table).substr(0, size);
+  }
+  if (!tail.empty()) {
+    sink.Print(
+        "WARNING: '%s': File holds '%llu' bytes after its string block; they are left out.\n",
+        name.c_str(), static_cast<unsigned long long>(tail.size()));
+  }
+  table.stringTail = tail;
 }
 
 bool CheckTypesFit(const TableImage& table, const std::vector<FieldType>& types,

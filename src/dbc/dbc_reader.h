@@ -25,21 +25,34 @@ namespace dbcpack {
 // no count overflows), a string block that does not start with a NUL (a
 // size of 0 included). No records is a table.
 //
-// Two files are read where their values are still unambiguous, each with a
-// warning, and nothing else is guessed:
-// - bytes after the string block: the block ends where the header says,
-//   and the rest is left out;
-// - a block whose last byte is not a NUL, in a file that holds a NUL after
-//   it: the header's size cuts the block inside its last string, and the
-//   block is read through that first NUL, so that the string ends where a
-//   reader of NUL-terminated strings ends it (bytes after the NUL are then
-//   left out as above; a block that would pass 2^32 - 1 bytes stays as
-//   declared).
+// The block ends where the header says, with one exception, read with a
+// warning: a block whose last byte is not a NUL, in a file that holds a NUL
+// after it. The header's size then cuts the block inside its last string,
+// and the block is read through that first NUL, so that the string ends
+// where a reader of NUL-terminated strings ends it (a block that would pass
+// 2^32 - 1 bytes stays as declared). The bytes after the block are kept as
+// `stringTail`, for SettleStringBlock to judge once the types are known.
 // A block that ends without a NUL at the end of the file stays as it is:
 // its unended tail matters only to a string field pointing into it, which
 // CheckStringFields refuses. Whether the strings lie in the order dbcpack
 // writes them is left to the round trip.
 bool ReadDbc(std::string_view bytes, const std::string& name, TableImage& table, MessageSink& sink);
+
+// The string block and, behind it, the bytes of `table.stringTail` through
+// their last NUL: every string the file holds, where a string offset may
+// point even when the header under-states the block. For judging whether
+// a column holds string offsets before the types are settled.
+std::string_view FileStringArea(const TableImage& table);
+
+// Where the string block ends, once the types are known. When String
+// fields point past the block, each of them at a string start in the tail
+// (right behind a NUL, its string ended by a NUL), the header under-states
+// the block: it is read through the NUL that ends the furthest of those
+// strings, with a warning giving both sizes. Bytes left after the block are
+// then left out, with a warning. Sets `stringTail` to those bytes.
+// REQUIRES: CheckTypesFit(table, types).
+void SettleStringBlock(TableImage& table, const std::vector<FieldType>& types,
+                       const std::string& name, MessageSink& sink);
 
 // Whether `types` fit the table: as many fields as it has and the same
 // record size. Prints an error giving both counts and returns false if not.

@@ -15,6 +15,7 @@
 #include "table/dbc_table.h"
 #include "table/encoding.h"
 #include "table/message_sink.h"
+#include "table/number_format.h"
 
 namespace dbcpack {
 namespace {
@@ -93,14 +94,24 @@ bool SameValue(FieldType type, const char* a, std::string_view blockA, const cha
   return StringAt(blockA, DecodeFixed32(a)) == StringAt(blockB, DecodeFixed32(b));
 }
 
-// Why two strings that differ can show as the same text.
-std::string WhyShownAlike(std::string_view block, const char* field) {
-  const std::optional<std::string_view> value = StringAt(block, DecodeFixed32(field));
-  if (value && (value->find("\\n") != std::string_view::npos ||
-                value->find("\\r") != std::string_view::npos)) {
-    return " (a backslash before n or r in the file's string reads back as a line break)";
-  }
-  return " (the strings differ past what is shown)";
+// Where two strings that show as the same text differ: the text is cut,
+// or the file's string holds what the text cannot carry (a backslash right
+// before a line break, which reads back as a backslash and a letter). The
+// first byte that differs, in hexadecimal, tells any two strings apart.
+std::string WhereStringsDiffer(std::string_view block, const char* field,
+                               std::string_view packedBlock, const char* packedField) {
+  const std::string_view a = StringAt(block, DecodeFixed32(field)).value_or("");
+  const std::string_view b = StringAt(packedBlock, DecodeFixed32(packedField)).value_or("");
+  std::size_t i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  const auto byte = [](std::string_view s, std::size_t at) {
+    if (at == s.size()) return std::string("the end of the string");
+    char text[8];
+    (void)std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned char>(s[at]));
+    return std::string(text);
+  };
+  return " (byte " + Quote(i + 1) + " of the string is " + byte(a, i) + " in the file and " +
+         byte(b, i) + " after packing)";
 }
 
 // The first field, record by record, whose value differs; nothing when
@@ -117,7 +128,7 @@ std::optional<std::string> FirstFieldDifference(const TableImage& file, const Ta
         const std::string after = FieldText(type, b, packed.stringBlock);
         std::string text = "record " + Quote(r + 1) + ", field " + Quote(k + 1) + " is ";
         text.append(before).append(" in the file and ").append(after).append(" after packing");
-        if (before == after) text += WhyShownAlike(file.stringBlock, a);
+        if (before == after) text += WhereStringsDiffer(file.stringBlock, a, packed.stringBlock, b);
         return text;
       }
       a += FieldTypeWidth(type);
@@ -250,6 +261,11 @@ std::string BlockDifference(std::string_view dbcFile, const TableImage& original
     return LayoutDifference(original, packed, types);
   }
   const std::uint32_t blockSize = DecodeFixed32(dbcFile.data() + kBlockSizeAt);
+  if (blockSize < image.stringBlock.size()) {
+    return "the file's header under-states its string block: " + Quote(blockSize) +
+           " bytes, where its strings take " + Quote(image.stringBlock.size()) +
+           " (as packing writes it)";
+  }
   if (blockSize != image.stringBlock.size()) {
     return "the string block size is " + Quote(blockSize) + " in the file and " +
            Quote(image.stringBlock.size()) + " after packing";

@@ -115,7 +115,9 @@ Outcome Walk(const TableImage& table, std::string_view block,
     }
   }
   if (dropped) return Outcome::Dropped;
-  return next == block.size() ? Outcome::Explains : Outcome::Unused;
+  // Strings past the block the header declares are strings it
+  // under-states, met in order like the others.
+  return next >= table.stringBlock.size() ? Outcome::Explains : Outcome::Unused;
 }
 
 // The candidates of one value, settled one at a time against the first
@@ -310,7 +312,7 @@ StringChoice ChooseStringColumns(const TableImage& table, const StringStarts& st
   StringChoice choice;
   const std::vector<ValueShape> shapes = ShapesOf(table, candidates);
   choice.isString.assign(candidates.size(), false);
-  if (CanonicalBlock(strings.Block())) {
+  if (CanonicalBlock(table.stringBlock)) {
     std::vector<bool> chosen(candidates.size(), true);
     FirstUses uses;
     Outcome outcome;

@@ -40,9 +40,10 @@ struct StringChoice {
   std::vector<Doubt> doubts;
 };
 
-// `blank` tells, per field, whether it is a four-byte column of zeros only,
-// which could be an empty string column: blocks of localised strings hold
-// many.
+// `strings` may reach past the block the header declares, into strings it
+// under-states. `blank` tells, per field, whether it is a four-byte column
+// of zeros only, which could be an empty string column: blocks of localised
+// strings hold many.
 StringChoice ChooseStringColumns(const TableImage& table, const StringStarts& strings,
                                  const std::vector<StringCandidate>& candidates,
                                  const std::vector<bool>& blank);

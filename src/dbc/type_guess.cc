@@ -8,6 +8,7 @@
 
 #include "dbc/byte_placement.h"
 #include "dbc/column_evidence.h"
+#include "dbc/dbc_reader.h"
 #include "dbc/record_sample.h"
 #include "dbc/string_coverage.h"
 
@@ -71,7 +72,8 @@ bool GuessFieldTypes(const TableImage& table, TypeGuess& guess, const std::strin
                      MessageSink& sink) {
   const std::uint32_t fields = table.fieldCount;
   const auto bytes = static_cast<std::uint32_t>((4 * std::uint64_t{fields} - table.recordSize) / 3);
-  const StringStarts strings(table.stringBlock);
+  // Offsets may point past a block the header under-states.
+  const StringStarts strings(FileStringArea(table));
   BytePlacement placement;
   if (!PlaceByteColumns(table, bytes, strings, placement)) {
     sink.Print(

@@ -3,7 +3,6 @@
 // types, then one line per record.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,12 +14,13 @@
 
 namespace dbcpack {
 
-// Appends `table` as CSV text under `types` to `out`. What the dialect
-// cannot carry is reported naming `name` (the DBC file) with its record and
-// field, one-based: a NaN float is an error, after which the result is
-// false and `out` incomplete; a string holding a backslash before n or r
-// (read back as a line break) or a byte 26 (which ends a text file) is a
-// warning, and the string is written as it is.
+// Appends `table` as CSV text under `types` to `out`. A NaN float cannot
+// be written: the error names `name` (the DBC file), the record and the
+// field, one-based, and the result is false with `out` incomplete. Two
+// things in a string cannot be written either, and are written as they are
+// with one warning per column after the rows (how many records, the
+// first): a backslash right before a line break (read back as a backslash
+// and the letter) and a byte 26 (which ends a text file).
 // REQUIRES: `types` fit the table, and every String field's offset lies
 // inside the string block, its string ended by a NUL there.
 bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, const std::string& name,
@@ -29,15 +29,5 @@ bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, cons
 // The text WriteCsv writes for a String field holding `value`, but in
 // double quotes even when empty: for messages that show a value.
 std::string QuotedCsvString(std::string_view value);
-
-// Longest text FormatFloat writes.
-inline constexpr std::size_t kMaxFloatText = 48;
-
-// Writes at `out` the shortest decimal that the loader's float conversion
-// (to double, then rounded to float) turns back into exactly the bits of
-// `value`, and returns its length. -0 stays "-0"; an infinity is written as
-// a decimal beyond the float range ("1e39", "-1e39").
-// REQUIRES: `value` is not a NaN.
-std::size_t FormatFloat(float value, char* out);
 
 }  // namespace dbcpack

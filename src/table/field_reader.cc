@@ -55,10 +55,17 @@ QuotedEnd ScanQuotedBody(const char* body, const char* const end, std::string& o
     if (stop == end) return QuotedEnd::Missing;
     const char next = stop + 1 != end ? stop[1] : '\0';
     if (*stop == '\\') {
-      // \n and \r are the only escapes; any other backslash is itself.
+      // \n and \r are a line feed and a carriage return, and \\n and \\r a
+      // backslash before the letter, which could not be written otherwise.
+      // Any other backslash is itself, so \\ before anything else is two.
+      const char after = end - stop > 2 ? stop[2] : '\0';
       if (next == 'n' || next == 'r') {
         out.push_back(next == 'n' ? '\n' : '\r');
         p = stop + 2;
+      } else if (next == '\\' && (after == 'n' || after == 'r')) {
+        out.push_back('\\');
+        out.push_back(after);
+        p = stop + 3;
       } else {
         out.push_back('\\');
         p = stop + 1;

@@ -17,10 +17,11 @@ const char* FindQuoteOrBackslash(const char* p, const char* end);
 enum class QuotedEnd { Closed, UnexpectedEnd, Missing };
 
 // Scans the body of a quoted string, from just past its opening quote to
-// `end`, appending the value to `out` with "" and the escapes \n and \r
-// resolved. Closed: `quote` is set to the closing quote, which the end or
-// a comma follows. UnexpectedEnd: a quote is followed by something else.
-// Missing: no closing quote before `end`.
+// `end`, appending the value to `out` with "" and the escapes \n, \r (a
+// line feed, a carriage return) and \\n, \\r (a backslash before the
+// letter) resolved. Closed: `quote` is set to the closing quote, which the
+// end or a comma follows. UnexpectedEnd: a quote is followed by something
+// else. Missing: no closing quote before `end`.
 QuotedEnd ScanQuotedBody(const char* body, const char* end, std::string& out, const char*& quote);
 
 // Cuts the text up to the first comma into `token` and removes it and the
@@ -30,10 +31,10 @@ QuotedEnd ScanQuotedBody(const char* body, const char* end, std::string& out, co
 bool NextToken(std::string_view& line, std::string_view& token);
 
 // Reads one String field: nothing (an empty line or a leading comma) or a
-// double-quoted value with "" for a quote and \n, \r escapes. Appends the
-// value to `out`, which must be empty, and removes the field from `line`.
-// Prints an error naming table.fileName, lineNumber and fieldIndex and
-// returns false on a malformed field.
+// double-quoted value with "" for a quote and the backslash escapes of
+// ScanQuotedBody. Appends the value to `out`, which must be empty, and
+// removes the field from `line`. Prints an error naming table.fileName,
+// lineNumber and fieldIndex and returns false on a malformed field.
 bool ReadQuotedString(const DbcTable& table, std::string_view& line, std::string& out,
                       MessageSink& sink);
 

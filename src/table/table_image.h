@@ -17,6 +17,10 @@ struct TableImage {
   std::string_view records;
   // NUL-terminated strings; a string field holds an offset into it.
   std::string_view stringBlock;
+  // Read from a file: the file's bytes right after the string block, which
+  // may still hold strings the records point at when the header gives the
+  // block too short a size. Empty otherwise.
+  std::string_view stringTail;
 
   std::string_view Record(std::uint32_t record) const {
     return records.substr(static_cast<std::size_t>(record) * recordSize, recordSize);

@@ -26,12 +26,12 @@ TEST(LayoutsTest, ReadsNamesTypesCommentsAndBlankLines) {
                    "items.dbc int,string,float\r\n"
                    "\n"
                    "   \t\n"
-                   "  spell effects.dbc\tint,byte,byte  # a name with a space\n"
+                   "  light effects.dbc\tint,byte,byte  # a name with a space\n"
                    "ITEMS.dbc int\n"
                    "last.dbc string",
                    layouts, error));
   EXPECT_EQ(Describe(layouts),
-            "2:items.dbc int,string,float|5:spell effects.dbc int,byte,byte|6:ITEMS.dbc int|"
+            "2:items.dbc int,string,float|5:light effects.dbc int,byte,byte|6:ITEMS.dbc int|"
             "7:last.dbc string|");
   // Names are the same in any case; every line of a name, in file order.
   const std::vector<const Layout*> named = LayoutsNamed(layouts, "Items.DBC");

@@ -103,33 +103,96 @@ TEST(DbcReaderTest, RefusesWhatCannotBeATable) {
   }
 }
 
+// What is read with a warning, as dbcunpack reads it: ReadDbc, then the
+// string block settled under the types, then the string fields checked.
 TEST(DbcReaderTest, ReadsWithAWarningWhatIsStillUnambiguous) {
   struct Case {
     const char* name;
     std::string bytes;
+    std::vector<FieldType> types;
     std::string block;  // as read
     const char* messages;
   };
-  const std::string head = DbcBytes().Header(1, 1, 4, 4).Int(1).Str();
+  const std::string one = DbcBytes().Header(1, 1, 4, 4).Int(1).Str();
+  const std::string at5 = DbcBytes().Header(1, 1, 4, 4).Int(5).Str();
+  const std::string at6 = DbcBytes().Header(1, 1, 4, 4).Int(6).Str();
+  const std::string at4and7 = DbcBytes().Header(2, 1, 4, 4).Int(4).Int(7).Str();
   const Case cases[] = {
-      {"bytes after the block", head + std::string("\0ab\0xyz", 7), std::string("\0ab\0", 4),
+      {"bytes after the block",
+       one + std::string("\0ab\0xyz", 7),
+       {T::Int},
+       std::string("\0ab\0", 4),
        "WARNING: './t.dbc': File holds '3' bytes after its string block; they are left out.\n"},
-      {"block ends inside a string", head + std::string("\0abcd\0", 6), std::string("\0abcd\0", 6),
+      {"block ends inside a string",
+       one + std::string("\0abcd\0", 6),
+       {T::String},
+       std::string("\0abcd\0", 6),
        "WARNING: './t.dbc': String block of '4' bytes ends inside a string; it is read through "
        "the NUL that ends it, '2' bytes further.\n"},
-      {"both", head + std::string("\0abc\0\0z", 7), std::string("\0abc\0", 5),
+      {"both",
+       one + std::string("\0abc\0\0z", 7),
+       {T::Int},
+       std::string("\0abc\0", 5),
        "WARNING: './t.dbc': String block of '4' bytes ends inside a string; it is read through "
        "the NUL that ends it, '1' bytes further.\n"
        "WARNING: './t.dbc': File holds '2' bytes after its string block; they are left out.\n"},
-      {"unended string at the end of the file", head + std::string("\0abc", 4),
-       std::string("\0abc", 4), ""},
-      {"no records", DbcBytes().Header(0, 2, 5, 1).Raw(kNul).Str(), std::string(kNul), ""},
+      {"unended string at the end of the file",
+       one + std::string("\0abc", 4),
+       {T::Int},
+       std::string("\0abc", 4),
+       ""},
+      {"no records",
+       DbcBytes().Header(0, 2, 5, 1).Raw(kNul).Str(),
+       {T::Int, T::Byte},
+       std::string(kNul),
+       ""},
+      // Offsets past the block, each at a string start: the header
+      // under-states the block.
+      {"strings after the block",
+       at4and7 + std::string("\0ab\0xy\0zw\0--", 12),
+       {T::String},
+       std::string("\0ab\0xy\0zw\0", 10),
+       "WARNING: './t.dbc': Header under-states the string block: records point at strings "
+       "after its '4' bytes, so it is read as '10' bytes.\n"
+       "WARNING: './t.dbc': File holds '2' bytes after its string block; they are left out.\n"},
+      {"and one cut inside a string",
+       at5 + std::string("\0abc\0x\0", 7),
+       {T::String},
+       std::string("\0abc\0x\0", 7),
+       "WARNING: './t.dbc': String block of '4' bytes ends inside a string; it is read through "
+       "the NUL that ends it, '1' bytes further.\n"
+       "WARNING: './t.dbc': Header under-states the string block: records point at strings "
+       "after its '5' bytes, so it is read as '7' bytes.\n"},
+      // Not a string start, or no NUL after it: the block stays as declared.
+      {"inside a string after the block",
+       at6 + std::string("\0ab\0xyz\0", 8),
+       {T::String},
+       std::string("\0ab\0", 4),
+       "WARNING: './t.dbc': File holds '4' bytes after its string block; they are left out.\n"
+       "ERROR: './t.dbc': Record '1', field '1': string offset '6' lies outside the '4'-byte "
+       "string block.\n"},
+      {"unended string after the block",
+       at6 + std::string("\0abc\0xy", 7),
+       {T::String},
+       std::string("\0abc\0", 5),
+       "WARNING: './t.dbc': String block of '4' bytes ends inside a string; it is read through "
+       "the NUL that ends it, '1' bytes further.\n"
+       "WARNING: './t.dbc': File holds '2' bytes after its string block; they are left out.\n"
+       "ERROR: './t.dbc': Record '1', field '1': string offset '6' lies outside the '5'-byte "
+       "string block.\n"},
+      {"the same offsets read as ints",
+       at4and7 + std::string("\0ab\0xy\0zw\0", 10),
+       {T::Int},
+       std::string("\0ab\0", 4),
+       "WARNING: './t.dbc': File holds '6' bytes after its string block; they are left out.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TableImage table;
     StringSink sink;
     ASSERT_TRUE(ReadDbc(c.bytes, kName, table, sink));
+    SettleStringBlock(table, c.types, kName, sink);
+    (void)CheckStringFields(table, c.types, kName, sink);
     EXPECT_EQ(sink.Text(), c.messages);
     EXPECT_EQ(Printable(table.stringBlock), Printable(c.block));
   }
@@ -226,7 +289,7 @@ TEST(DbcReaderTest, StringOffsetsMustStartInsideTheBlockAndEndThere) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string records = DbcBytes().Int(5).Byte(0).Int(0).Int(6).Byte(0).Int(c.offset).Str();
-    TableImage table{2, 3, 9, records, c.block};
+    TableImage table{2, 3, 9, records, c.block, {}};
     StringSink sink;
     EXPECT_EQ(CheckStringFields(table, {T::Int, T::Byte, T::String}, kName, sink), !c.message);
     EXPECT_EQ(sink.Text(), c.message ? "ERROR: './t.dbc': " + std::string(c.message) + "\n" : "");

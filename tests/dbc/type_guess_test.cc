@@ -217,6 +217,15 @@ TEST(TypeGuessTest, FilesWithoutRecordsOrTooManyPlacements) {
             "records must include '6711' 1-byte fields; give the types with --types.\n");
 }
 
+// Offsets past a block the header under-states are strings all the same.
+TEST(TypeGuessTest, StringsPastABlockTheHeaderUnderStates) {
+  DbcBytes bytes;
+  bytes.Header(4, 2, 8, 4).Int(100000).Int(1).Int(200000).Int(4).Int(300000).Int(7);
+  const Guessed guessed = GuessFile(bytes.Int(400000).Int(1).Raw({"\0ab\0cd\0ef\0", 10}).Str());
+  EXPECT_EQ(TypeList(guessed.types), "int,string");
+  EXPECT_EQ(DoubtText(guessed.doubts), "");
+}
+
 // --- Generated tables -----------------------------------------------------
 
 // The guess over many tables that look like real ones: the share of

@@ -239,6 +239,34 @@ TEST(CsvLoaderTest, RecordsAndStringBlock) {
   }
 }
 
+// The backslash escapes, on the fast path (a plain line) and on the general
+// one (taken for the same line with a surplus field): both must read them
+// alike, a backslash before the letter n or r written \\n and \\r.
+TEST(CsvLoaderTest, EscapesReadAlikeOnBothPaths) {
+  const struct {
+    std::string field;
+    std::string value;
+  } cases[] = {
+      {R"("dir\\noname.mdx")", R"(dir\noname.mdx)"},
+      {R"("x\\ry")", R"(x\ry)"},
+      {R"("a\\\nb")", R"(a\\nb)"},
+      {R"("p\\q")", R"(p\\q)"},
+      {R"("\\server\share")", R"(\\server\share)"},
+      {R"("a\\")", R"(a\\)"},
+      {R"("\n\r\t")", "\n\r\\t"},
+      {R"("""\\n""")", R"("\n")"},
+  };
+  for (const auto& c : cases) {
+    for (const std::string surplus : {"", ",9"}) {
+      SCOPED_TRACE(c.field + surplus);
+      const Loaded loaded = Load("string,int\n" + c.field + ",7" + surplus + "\n");
+      EXPECT_EQ(loaded.messages, (surplus.empty() ? "" : Surplus(2)) + kLoaded);
+      EXPECT_EQ(Printable(loaded.dbc),
+                Printable(Dbc(1, 2, 8, {I(1), I(7)}, "\0"s + c.value + '\0')));
+    }
+  }
+}
+
 TEST(CsvLoaderTest, WarningsNameTheirLines) {
   const Loaded loaded = Load("int\n1\n2,x\n\"3\"\n4,,\n");
   EXPECT_TRUE(loaded.ok);

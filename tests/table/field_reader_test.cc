@@ -83,11 +83,21 @@ TEST(FieldReaderTest, ReadQuotedStringTable) {
       {"\"a\",", true, "a", ",", ""},
       {"\"a\",,", true, "a", ",", ""},
       {"\"a\",\"b\"", true, "a", "\"b\"", ""},
-      // Escapes: only \n and \r; a backslash never escapes a quote.
+      // Escapes: \n and \r are line breaks, \\n and \\r a backslash before
+      // the letter; any other backslash is itself, and never escapes a quote.
       {"\"a\\nb\\rc\"", true, "a\nb\rc", "", ""},
       {"\"\\n\\r\"", true, "\n\r", "", ""},
       {"\"a\\tb\"", true, "a\\tb", "", ""},
-      {"\"a\\\\n\"", true, "a\\\n", "", ""},
+      {R"("dir\\noname.mdx")", true, R"(dir\noname.mdx)", "", ""},
+      {R"("x\\ry")", true, R"(x\ry)", "", ""},
+      {R"("a\\\nb")", true, R"(a\\nb)", "", ""},
+      {R"("\\\\r")", true, R"(\\\r)", "", ""},
+      {R"("\\\n")", true, R"(\\n)", "", ""},
+      {R"("p\\q")", true, R"(p\\q)", "", ""},
+      {R"("\\server\share")", true, R"(\\server\share)", "", ""},
+      {R"("a\\",x)", true, R"(a\\)", "x", ""},
+      {R"("a\\""n")", true, R"(a\\"n)", "", ""},
+      {R"("a\\N")", true, R"(a\\N)", "", ""},
       {"\"a\\\"", true, "a\\", "", ""},
       {"\"a\\\",x", true, "a\\", "x", ""},
       {"\"\\N\"", true, "\\N", "", ""},
@@ -109,6 +119,7 @@ TEST(FieldReaderTest, ReadQuotedStringTable) {
       {"\"\"\"", false, "", "", missing},
       {"\"a\\", false, "", "", missing},
       {"\"a\\n", false, "", "", missing},
+      {R"("a\\n)", false, "", "", missing},
   };
   for (const StringCase& c : cases) {
     SCOPED_TRACE(Printable(c.line));

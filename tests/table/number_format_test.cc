@@ -1,7 +1,7 @@
 // FormatFloat: the decimal of every float must load back to the same bits
 // through the loader's own conversion, and no decimal with fewer digits
 // may do so.
-#include "table/csv_writer.h"
+#include "table/number_format.h"
 
 #include <gtest/gtest.h>
 
