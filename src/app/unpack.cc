@@ -103,8 +103,8 @@ void AnnounceTypes(const FileTypes& chosen, const std::string& dbcPath,
 // header, the types (given, from the layouts or guessed), the string
 // offsets, the text.
 bool ConvertToCsv(std::string_view bytes, const std::string& dbcPath, const UnpackOptions& options,
-                  TableImage& table, std::vector<FieldType>& types, platform::LargeString& csv,
-                  MessageSink& sink) {
+                  TableImage& table, std::vector<FieldType>& types,
+                  std::vector<platform::LargeString>& csv, MessageSink& sink) {
   if (!ReadDbc(bytes, dbcPath, table, sink)) return false;
   FileTypes chosen;
   if (!ChooseTypes(table, dbcPath, options, chosen, sink)) return false;
@@ -153,11 +153,12 @@ bool ReportWrite(platform::WriteResult result, const std::string& reason,
 // read the text, and the write is mostly the kernel copying it into the
 // page cache, so on a second core the check costs little more time than the
 // write alone. Without a thread to be had, one after the other.
-platform::WriteResult WriteAndCheck(const std::string& csvPath, const platform::LargeString& csv,
-                                    bool force, std::string& reason, std::string_view dbcFile,
+platform::WriteResult WriteAndCheck(const std::string& csvPath,
+                                    const std::vector<platform::LargeString>& csv, bool force,
+                                    std::string& reason, std::string_view dbcFile,
                                     const TableImage& table, const std::vector<FieldType>& types,
                                     RoundTrip& roundTrip) {
-  const std::array<std::string_view, 1> pieces = {std::string_view(csv.data(), csv.size())};
+  const std::vector<std::string_view> pieces(csv.begin(), csv.end());
   platform::WriteResult written = platform::WriteResult::CannotCreate;
   const auto write = [&] {
     written = platform::WriteFileAtomically(csvPath, pieces, force, &reason);
@@ -168,7 +169,7 @@ platform::WriteResult WriteAndCheck(const std::string& csvPath, const platform::
   } catch (const std::system_error&) {
     write();
   }
-  roundTrip = CheckRoundTrip(csv, dbcFile, table, types);
+  roundTrip = CheckRoundTrip(pieces, dbcFile, table, types);
   if (writer.joinable()) writer.join();
   return written;
 }
@@ -318,7 +319,7 @@ bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, Messag
   sink.Print("Loading file '%s'.\n", dbcPath.c_str());
   TableImage table;
   std::vector<FieldType> types;
-  platform::LargeString csv;
+  std::vector<platform::LargeString> csv;
   IntactOnlySink whileIntact(dbc, sink);
   const bool converted = ConvertToCsv(dbc.View(), dbcPath, options, table, types, csv, whileIntact);
   if (!dbc.Intact()) {

@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "dbc/record_sample.h"
+#include "platform/two_threads.h"
 #include "table/encoding.h"
 
 namespace dbcpack {
@@ -24,6 +25,8 @@ namespace {
 constexpr std::uint32_t kPlacementRecords = 256;
 // The table of choices, a byte per (field, one-byte fields so far).
 constexpr std::uint64_t kMaxPlacementStates = std::uint64_t{1} << 24;
+// Records of at least this many bytes are scored by two threads.
+constexpr std::size_t kWindowsForTwoThreads = 64;
 // Real tables begin with their key, a four-byte int, and keep their few
 // one-byte columns together: what a placement that does otherwise must
 // pay, in bits, before its data.
@@ -283,19 +286,23 @@ PlacementCosts CostsOf(const RecordSample& sample, const StringStarts& strings) 
   PlacementCosts costs;
   costs.words.assign(size >= 4 ? size - 3 : 0, 0);
   costs.bytes.assign(size, 0);
-  std::vector<std::uint32_t> values(sample.rows);
-  SortScratch scratch;
-  for (std::size_t p = 0; p < size; ++p) {
-    const char* at = sample.bytes.data() + p;
-    for (std::uint32_t r = 0; r < sample.rows; ++r, at += size) {
-      values[r] = static_cast<unsigned char>(*at);
+  // Each window is scored on its own: the two halves of a wide record on
+  // two threads.
+  platform::InTwoHalves(size, kWindowsForTwoThreads, [&](std::size_t begin, std::size_t end) {
+    std::vector<std::uint32_t> values(sample.rows);
+    SortScratch scratch;
+    for (std::size_t p = begin; p < end; ++p) {
+      const char* at = sample.bytes.data() + p;
+      for (std::uint32_t r = 0; r < sample.rows; ++r, at += size) {
+        values[r] = static_cast<unsigned char>(*at);
+      }
+      costs.bytes[p] = ColumnBits(ByteCode{}, values, sample.follows, scratch);
+      if (p + 4 > size) continue;
+      at = sample.bytes.data() + p;
+      for (std::uint32_t r = 0; r < sample.rows; ++r, at += size) values[r] = DecodeFixed32(at);
+      costs.words[p] = ColumnBits(wordCode, values, sample.follows, scratch);
     }
-    costs.bytes[p] = ColumnBits(ByteCode{}, values, sample.follows, scratch);
-    if (p + 4 > size) continue;
-    at = sample.bytes.data() + p;
-    for (std::uint32_t r = 0; r < sample.rows; ++r, at += size) values[r] = DecodeFixed32(at);
-    costs.words[p] = ColumnBits(wordCode, values, sample.follows, scratch);
-  }
+  });
   return costs;
 }
 

@@ -310,6 +310,11 @@ std::string Difference(std::string_view dbcFile, const TableImage& original, Dbc
 
 RoundTrip CheckRoundTrip(std::string_view csv, std::string_view dbcFile, const TableImage& original,
                          const std::vector<FieldType>& types) {
+  return CheckRoundTrip(std::span<const std::string_view>(&csv, 1), dbcFile, original, types);
+}
+
+RoundTrip CheckRoundTrip(std::span<const std::string_view> csv, std::string_view dbcFile,
+                         const TableImage& original, const std::vector<FieldType>& types) {
   RoundTrip result;
   DbcTable packed;
   packed.fileName = kTextName;

@@ -4,6 +4,7 @@
 // byte.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,5 +27,9 @@ struct RoundTrip {
 // name the first difference.
 RoundTrip CheckRoundTrip(std::string_view csv, std::string_view dbcFile, const TableImage& original,
                          const std::vector<FieldType>& types);
+// The same for text in pieces that follow one another, each but the last
+// ending in a line feed.
+RoundTrip CheckRoundTrip(std::span<const std::string_view> csv, std::string_view dbcFile,
+                         const TableImage& original, const std::vector<FieldType>& types);
 
 }  // namespace dbcpack

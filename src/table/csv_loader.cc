@@ -4,6 +4,7 @@
 // table's records, as the DBC file will hold it.
 #include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "platform/platform.h"
@@ -51,14 +52,6 @@ struct RecordParser {
   std::string lineScratch;
 };
 
-// The text before the first byte 26, which ends a text file.
-std::string_view CutAtEndOfFile(std::string_view content) {
-  const void* eof = std::memchr(content.data(), kEndOfFile, content.size());
-  if (eof == nullptr) return content;
-  return content.substr(0,
-                        static_cast<std::size_t>(static_cast<const char*>(eof) - content.data()));
-}
-
 // Cuts the next line off `text`. A carriage return right before the line
 // feed is not part of the line; any other carriage return is.
 inline std::string_view NextLine(std::string_view& text) {
@@ -73,6 +66,50 @@ inline std::string_view NextLine(std::string_view& text) {
   text.remove_prefix(length + 1);
   if (length > 0 && begin[length - 1] == '\r') --length;
   return std::string_view(begin, length);
+}
+
+// The data after the header: pieces of text, each but the last ending in a
+// line feed, so that no line crosses from one to the next.
+class DataText {
+ public:
+  DataText() = default;
+  explicit DataText(std::vector<std::string_view> pieces) : pieces_(std::move(pieces)) {
+    if (!pieces_.empty()) rest_ = pieces_.front();
+  }
+
+  std::size_t Size() const {
+    std::size_t size = 0;
+    for (const std::string_view piece : pieces_) size += piece.size();
+    return size;
+  }
+  const std::vector<std::string_view>& Pieces() const { return pieces_; }
+
+  // The next line, from the piece that holds it.
+  std::string_view NextLine() {
+    while (rest_.empty() && next_ < pieces_.size()) rest_ = pieces_[next_++];
+    return dbcpack::NextLine(rest_);
+  }
+
+ private:
+  std::vector<std::string_view> pieces_;
+  std::string_view rest_;
+  std::size_t next_ = 1;
+};
+
+// The text before the first byte 26, which ends a text file.
+std::vector<std::string_view> CutAtEndOfFile(std::span<const std::string_view> pieces) {
+  std::vector<std::string_view> kept;
+  for (const std::string_view piece : pieces) {
+    const void* eof = std::memchr(piece.data(), kEndOfFile, piece.size());
+    if (eof == nullptr) {
+      kept.push_back(piece);
+      continue;
+    }
+    kept.push_back(
+        piece.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - piece.data())));
+    break;
+  }
+  return kept;
 }
 
 // Drops the rest of a numeric field from `line`, from `stop` (inside the
@@ -94,17 +131,23 @@ inline void SkipPastComma(std::string_view& line, const char* stop) {
 
 // Number of lines in the data after the header: every line feed ends one,
 // and text after the last line feed is one more.
-std::size_t CountLines(std::string_view text) {
+std::size_t CountLines(const DataText& data) {
   std::size_t lines = 0;
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p != end) {
-    const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-    if (lf == nullptr) return lines + 1;
-    ++lines;
-    p = static_cast<const char*>(lf) + 1;
+  bool open = false;  // text after the last line feed
+  for (const std::string_view piece : data.Pieces()) {
+    const char* p = piece.data();
+    const char* const end = p + piece.size();
+    while (p != end) {
+      const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+      if (lf == nullptr) {
+        open = true;
+        break;
+      }
+      ++lines;
+      p = static_cast<const char*>(lf) + 1;
+    }
   }
-  return lines;
+  return open ? lines + 1 : lines;
 }
 
 // Reads the header line into the column types, with the header's messages.
@@ -142,16 +185,16 @@ bool ParseHeader(DbcTable& table, std::string_view header, std::vector<FieldType
 // the load fails at the first such line or before it, and room is needed
 // only up to there: room for every line would let a small malformed file
 // (many columns, many empty lines) ask for more memory than there is.
-std::size_t RecordsToAllocate(std::string_view data, std::size_t lines, std::size_t fields) {
+std::size_t RecordsToAllocate(DataText data, std::size_t lines, std::size_t fields) {
   const std::size_t minimum = fields - 1;
-  if (minimum == 0 || lines <= data.size() / minimum) return lines;
+  if (minimum == 0 || lines <= data.Size() / minimum) return lines;
   std::size_t reachable = 0;
-  while (reachable < lines && NextLine(data).size() >= minimum) ++reachable;
+  while (reachable < lines && data.NextLine().size() >= minimum) ++reachable;
   return reachable < lines ? reachable + 1 : reachable;
 }
 
 // Counts the records and allocates the table's storage for them.
-bool PlanRecords(DbcTable& table, std::string_view data, const std::vector<FieldType>& types,
+bool PlanRecords(DbcTable& table, const DataText& data, const std::vector<FieldType>& types,
                  std::vector<Column>& columns, MessageSink& sink) {
   const char* const name = table.fileName.c_str();
   const std::size_t lines = CountLines(data);
@@ -355,13 +398,13 @@ bool ParsePlainRecord(RecordParser& parser, std::string_view line, char* record)
   return ReadPlainRecord(parser, line, record) && InternPending(parser);
 }
 
-bool ParseRecords(RecordParser& parser, std::string_view data) {
+bool ParseRecords(RecordParser& parser, DataText& data) {
   DbcTable& table = parser.table;
   const auto size = static_cast<std::size_t>(table.recordSize);
   const auto count = static_cast<std::size_t>(table.recordCount);
   char* record = table.records.Data();
   for (std::size_t r = 0; r < count; ++r, record += size) {
-    const std::string_view line = NextLine(data);
+    const std::string_view line = data.NextLine();
     ++table.lineNumber;
     if (!ParsePlainRecord(parser, line, record) && !ParseRecord(parser, line, record)) {
       return false;
@@ -381,7 +424,8 @@ bool DbcTable::LoadCsv(const std::string& path, MessageSink& sink) {
   }
   sink.Print("Loading file '%s'.\n", fileName.c_str());
   IntactOnlySink parseSink(content, sink);
-  const bool parsed = ParseCsv(content.View(), parseSink);
+  const std::string_view view = content.View();
+  const bool parsed = ParseCsv(std::span<const std::string_view>(&view, 1), parseSink);
   // A file cut short by another program while it was read is a failed
   // read, not a table.
   if (!content.Intact()) {
@@ -394,15 +438,21 @@ bool DbcTable::LoadCsv(const std::string& path, MessageSink& sink) {
 }
 
 bool DbcTable::LoadCsvContent(std::string_view content, MessageSink& sink) {
-  if (!ParseCsv(content, sink)) return false;
+  return LoadCsvContent(std::span<const std::string_view>(&content, 1), sink);
+}
+
+bool DbcTable::LoadCsvContent(std::span<const std::string_view> pieces, MessageSink& sink) {
+  if (!ParseCsv(pieces, sink)) return false;
   sink.Print("CSV file loaded '%s'.\n", fileName.c_str());
   return true;
 }
 
-bool DbcTable::ParseCsv(std::string_view content, MessageSink& sink) {
-  std::string_view data = CutAtEndOfFile(content);
+bool DbcTable::ParseCsv(std::span<const std::string_view> pieces, MessageSink& sink) {
+  std::vector<std::string_view> kept = CutAtEndOfFile(pieces);
+  if (kept.empty()) kept.emplace_back();
   std::vector<FieldType> types;
-  if (!ParseHeader(*this, NextLine(data), types, sink)) return false;
+  if (!ParseHeader(*this, NextLine(kept.front()), types, sink)) return false;
+  DataText data(std::move(kept));
   std::vector<Column> columns;
   if (!PlanRecords(*this, data, types, columns, sink)) return false;
 
@@ -411,7 +461,7 @@ bool DbcTable::ParseCsv(std::string_view content, MessageSink& sink) {
   // never written are never touched.
   for (const Column& column : columns) {
     if (column.type == FieldType::String) {
-      stringBlock.reserve(data.size() + 1);
+      stringBlock.reserve(data.Size() + 1);
       break;
     }
   }

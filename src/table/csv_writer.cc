@@ -14,6 +14,8 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "table/encoding.h"
 #include "table/number_format.h"
@@ -26,6 +28,8 @@ constexpr std::size_t kStageSize = std::size_t{64} << 10;
 // Strings longer than this bypass the staging buffer.
 constexpr std::size_t kLongString = kStageSize / 4;
 constexpr std::size_t kShortString = 32;
+// Records of at least this many bytes are written by two threads.
+constexpr std::size_t kTwoThreadBytes = std::size_t{4} << 20;
 
 // ---- Strings ------------------------------------------------------------
 
@@ -183,6 +187,11 @@ struct Tally {
   void Add(std::uint32_t record) {
     if (count++ == 0) first = record;
   }
+  // The tally of records that follow these.
+  void Merge(const Tally& later) {
+    if (count == 0) first = later.first;
+    count += later.count;
+  }
 };
 
 struct ColumnTallies {
@@ -228,10 +237,12 @@ class Staging {
   char* end_;
 };
 
-// Where messages go; none while a sample of the records is measured.
-struct Reporter {
-  const std::string& name;
-  MessageSink& sink;
+// A NaN float, which no CSV text can carry: the first one met.
+struct NanFloat {
+  bool found = false;
+  std::uint32_t record = 0;
+  std::uint32_t field = 0;
+  std::uint32_t bits = 0;
 };
 
 struct Column {
@@ -246,8 +257,8 @@ struct Column {
 class RecordWriter {
  public:
   RecordWriter(const TableImage& table, const std::vector<FieldType>& types,
-               platform::LargeString& out, const Reporter* reporter)
-      : table_(table), stage_(out), reporter_(reporter) {
+               platform::LargeString& out)
+      : table_(table), stage_(out) {
     std::uint32_t offset = 0;
     for (const FieldType type : types) {
       columns_.push_back(Column{type, offset});
@@ -256,11 +267,12 @@ class RecordWriter {
     tallies_.resize(columns_.size());
   }
 
-  // False after the error for a NaN, with the record incomplete.
+  // False at a NaN, which Nan() then tells, with the record incomplete.
   bool Write(std::uint32_t record);
   void Finish() { stage_.Flush(); }
-  // One warning per column and kind of string the text cannot carry.
-  void ReportUnwritable(const std::string& name, MessageSink& sink) const;
+  const NanFloat& Nan() const { return nan_; }
+  // The strings of each column that the text cannot carry.
+  const std::vector<ColumnTallies>& Tallies() const { return tallies_; }
 
  private:
   void PutInt(std::int32_t value);
@@ -275,7 +287,7 @@ class RecordWriter {
   Staging stage_;
   ShapeCache shapes_;
   FloatCache floats_;
-  const Reporter* reporter_;
+  NanFloat nan_;
 };
 
 bool RecordWriter::Write(std::uint32_t record) {
@@ -314,12 +326,7 @@ inline void RecordWriter::PutInt(std::int32_t value) {
 
 inline bool RecordWriter::PutFloat(std::uint32_t bits, std::uint32_t record, std::uint32_t field) {
   if (IsNanBits(bits)) {
-    if (reporter_ != nullptr) {
-      reporter_->sink.Print(
-          "ERROR: '%s': Record '%u', field '%u' holds a NaN float (bits 0x%08X), which a CSV "
-          "table cannot carry; give that field the type int with --types.\n",
-          reporter_->name.c_str(), record + 1, field + 1, bits);
-    }
+    nan_ = NanFloat{true, record, field, bits};
     return false;
   }
   char* w = stage_.Room(kMaxFloatText + 1);
@@ -377,17 +384,19 @@ inline void RecordWriter::PutString(std::uint32_t offset, std::uint32_t record,
   if (found.endOfFile) tallies_[field].endOfFile.Add(record);
 }
 
-void RecordWriter::ReportUnwritable(const std::string& name, MessageSink& sink) const {
+// One warning per column and kind of string the text cannot carry.
+void ReportUnwritable(const std::vector<ColumnTallies>& tallies, const std::string& name,
+                      MessageSink& sink) {
   const auto report = [&](const Tally& tally, std::uint32_t field, const char* what) {
     if (tally.count == 0) return;
     sink.Print("WARNING: '%s': Field '%u': '%u' %s %s (the first is record '%u').\n", name.c_str(),
                field + 1, tally.count, tally.count == 1 ? "record holds" : "records hold", what,
                tally.first + 1);
   };
-  for (std::uint32_t k = 0; k < tallies_.size(); ++k) {
-    report(tallies_[k].backslashBeforeBreak, k,
+  for (std::uint32_t k = 0; k < tallies.size(); ++k) {
+    report(tallies[k].backslashBeforeBreak, k,
            "a backslash right before a line break, which the CSV text cannot carry");
-    report(tallies_[k].endOfFile, k, "a byte 26, which ends a CSV text file");
+    report(tallies[k].endOfFile, k, "a byte 26, which ends a CSV text file");
   }
 }
 
@@ -407,7 +416,7 @@ std::size_t EstimateText(const TableImage& table, const std::vector<FieldType>& 
   constexpr std::size_t kEnoughSample = std::size_t{16} << 20;
   const std::uint32_t count = std::min(table.recordCount, kSamples);
   platform::LargeString sample;
-  RecordWriter writer(table, types, sample, nullptr);
+  RecordWriter writer(table, types, sample);
   std::uint32_t written = 0;
   while (written < count && sample.size() < kEnoughSample) {
     (void)writer.Write(
@@ -419,6 +428,50 @@ std::size_t EstimateText(const TableImage& table, const std::vector<FieldType>& 
   if (written == 0) return 0;
   const double perRecord = static_cast<double>(sample.size()) / written;
   return static_cast<std::size_t>(perRecord * table.recordCount * 1.0625) + 4096;
+}
+
+// A run of records for one thread to write, and what it found there.
+struct Part {
+  std::uint32_t first = 0;
+  std::uint32_t end = 0;
+  std::size_t reserve = 0;
+  NanFloat nan;
+  std::vector<ColumnTallies> tallies;
+};
+
+void WritePart(const TableImage& table, const std::vector<FieldType>& types, Part& part,
+               platform::LargeString& out) {
+  out.reserve(out.size() + part.reserve);
+  RecordWriter writer(table, types, out);
+  for (std::uint32_t r = part.first; r < part.end; ++r) {
+    if (!writer.Write(r)) break;
+  }
+  writer.Finish();
+  part.nan = writer.Nan();
+  part.tallies = writer.Tallies();
+}
+
+// The messages of the parts, in record order: the first NaN is an error
+// that ends the text; else the strings the text cannot carry, per column
+// over all parts.
+bool Report(const std::vector<Part>& parts, std::size_t columns, const std::string& name,
+            MessageSink& sink) {
+  std::vector<ColumnTallies> tallies(columns);
+  for (const Part& part : parts) {
+    if (part.nan.found) {
+      sink.Print(
+          "ERROR: '%s': Record '%u', field '%u' holds a NaN float (bits 0x%08X), which a CSV "
+          "table cannot carry; give that field the type int with --types.\n",
+          name.c_str(), part.nan.record + 1, part.nan.field + 1, part.nan.bits);
+      return false;
+    }
+    for (std::size_t k = 0; k < columns; ++k) {
+      tallies[k].backslashBeforeBreak.Merge(part.tallies[k].backslashBeforeBreak);
+      tallies[k].endOfFile.Merge(part.tallies[k].endOfFile);
+    }
+  }
+  ReportUnwritable(tallies, name, sink);
+  return true;
 }
 
 }  // namespace
@@ -435,20 +488,42 @@ std::string QuotedCsvString(std::string_view value) {
 }
 
 bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, const std::string& name,
-              platform::LargeString& out, MessageSink& sink) {
-  WriteHeader(types, out);
-  out.reserve(out.size() + EstimateText(table, types));
-  const Reporter reporter{name, sink};
-  RecordWriter writer(table, types, out, &reporter);
-  for (std::uint32_t r = 0; r < table.recordCount; ++r) {
-    if (!writer.Write(r)) {
-      writer.Finish();
-      return false;
+              std::vector<platform::LargeString>& pieces, MessageSink& sink) {
+  const std::size_t estimate = EstimateText(table, types);
+  const std::uint32_t count = table.recordCount;
+  // Two threads where there is enough to share: each writes half of the
+  // records into a piece of its own, so that nothing is copied to join them.
+  const bool twoParts = table.records.size() >= kTwoThreadBytes && count >= 2;
+  const std::uint32_t middle = twoParts ? count / 2 : count;
+  pieces.assign(twoParts ? 2 : 1, platform::LargeString());
+  WriteHeader(types, pieces[0]);
+  std::vector<Part> parts(pieces.size());
+  parts[0].end = middle;
+  parts[0].reserve = count == 0 ? 0 : estimate / count * middle;
+  if (twoParts) {
+    parts[1].first = middle;
+    parts[1].end = count;
+    parts[1].reserve = estimate - parts[0].reserve;
+    const auto second = [&] { WritePart(table, types, parts[1], pieces[1]); };
+    std::jthread helper;
+    try {
+      helper = std::jthread(second);
+    } catch (const std::system_error&) {
+      second();
     }
+    WritePart(table, types, parts[0], pieces[0]);
+  } else {
+    WritePart(table, types, parts[0], pieces[0]);
   }
-  writer.Finish();
-  writer.ReportUnwritable(name, sink);
-  return true;
+  return Report(parts, types.size(), name, sink);
+}
+
+bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, const std::string& name,
+              platform::LargeString& out, MessageSink& sink) {
+  std::vector<platform::LargeString> pieces;
+  const bool written = WriteCsv(table, types, name, pieces, sink);
+  for (const platform::LargeString& piece : pieces) out.append(piece);
+  return written;
 }
 
 }  // namespace dbcpack

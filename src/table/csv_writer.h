@@ -14,7 +14,9 @@
 
 namespace dbcpack {
 
-// Appends `table` as CSV text under `types` to `out`. A NaN float cannot
+// Writes `table` as CSV text under `types` into `pieces`, which follow one
+// another, each ending at the end of a line: large tables are written by
+// two threads, a piece each. A NaN float cannot
 // be written: the error names `name` (the DBC file), the record and the
 // field, one-based, and the result is false with `out` incomplete. Two
 // things in a string cannot be written either, and are written as they are
@@ -23,6 +25,10 @@ namespace dbcpack {
 // and the letter) and a byte 26 (which ends a text file).
 // REQUIRES: `types` fit the table, and every String field's offset lies
 // inside the string block, its string ended by a NUL there.
+bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, const std::string& name,
+              std::vector<platform::LargeString>& pieces, MessageSink& sink);
+
+// The same text appended to `out` in one piece.
 bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, const std::string& name,
               platform::LargeString& out, MessageSink& sink);
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,10 +73,14 @@ struct DbcTable {
   // The part of LoadCsv after the file was read and "Loading file" printed:
   // parses `content` (the file's bytes) under the name already in fileName.
   bool LoadCsvContent(std::string_view content, MessageSink& sink);
+  // The same for content in pieces that follow one another, as text made
+  // by several threads comes: the same table as from their concatenation.
+  bool LoadCsvContent(std::span<const std::string_view> pieces, MessageSink& sink);
 
-  // Parses `content` into the table, printing every message of a load but
-  // the final "CSV file loaded".
-  bool ParseCsv(std::string_view content, MessageSink& sink);
+  // Parses the content into the table, printing every message of a load
+  // but the final "CSV file loaded".
+  // REQUIRES: every piece but the last ends in a line feed.
+  bool ParseCsv(std::span<const std::string_view> pieces, MessageSink& sink);
 
   // Sets fieldCount and recordSize from `types`, allocates room for
   // `allocatedRecords` zero-filled records and the three value maps

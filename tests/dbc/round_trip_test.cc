@@ -334,5 +334,60 @@ TEST(RoundTripTest, ValuesTheDialectCannotCarry) {
             "dbcpack refuses the CSV text: No records found");
 }
 
+// A table large enough to be written by two threads: its text comes in two
+// pieces that pack back, as they are and joined, to the same bytes, and
+// what the threads find is told in record order, as by one thread.
+TEST(RoundTripTest, LargeTablesAreWrittenInTwoPieces) {
+  const std::vector<FieldType> types = {FieldType::Int, FieldType::String, FieldType::Float,
+                                        FieldType::Byte};
+  constexpr std::uint32_t kRecords = 400000;  // 5.2 MB of records
+  const auto build = [&](std::uint32_t unwritableEvery, std::uint32_t nanAt) {
+    const std::string block = unwritableEvery != 0 ? std::string("\0iron\0sword\0a\\\n\0", 17)
+                                                   : std::string("\0iron\0sword\0", 12);
+    std::string file =
+        testing::DbcBytes().Header(kRecords, 4, 13, static_cast<std::uint32_t>(block.size())).Str();
+    file.resize(kDbcHeaderSize + std::size_t{kRecords} * 13);
+    std::mt19937_64 random(3);
+    char* record = file.data() + kDbcHeaderSize;
+    for (std::uint32_t r = 0; r < kRecords; ++r, record += 13) {
+      const bool unwritable = unwritableEvery != 0 && r % unwritableEvery == 7;
+      PutFixed32(record, static_cast<std::uint32_t>(random()));
+      PutFixed32(record + 4, unwritable ? 12 : r % 3 == 0 ? 0 : r % 3 == 1 ? 1 : 6);
+      PutFloat(record + 8, r == nanAt ? std::bit_cast<float>(0x7FC00001u)
+                                      : static_cast<float>(random() % 100000) / 64);
+      record[12] = static_cast<char>(r);
+    }
+    return file + block;
+  };
+  const std::string file = build(0, kRecords);
+  const TableImage image = View(file, types);
+  std::vector<platform::LargeString> pieces;
+  StringSink sink;
+  ASSERT_TRUE(WriteCsv(image, types, "t.dbc", pieces, sink));
+  EXPECT_EQ(sink.Text(), "");
+  ASSERT_EQ(pieces.size(), 2u);
+  EXPECT_EQ(pieces[0].back(), '\n');
+  const std::vector<std::string_view> views(pieces.begin(), pieces.end());
+  const RoundTrip result = CheckRoundTrip(views, file, image, types);
+  EXPECT_TRUE(result.exact) << result.difference;
+  const std::string joined = std::string(views[0]) + std::string(views[1]);
+  EXPECT_TRUE(Repack(joined) == file);
+
+  // Strings the text cannot carry in both halves: one warning, counting
+  // all, naming the first; NaNs in both halves: the first is the error.
+  const std::string unwritable = build(150000, kRecords);
+  EXPECT_TRUE(WriteCsv(View(unwritable, types), types, "t.dbc", pieces, sink));
+  EXPECT_EQ(sink.Text(),
+            "WARNING: 't.dbc': Field '2': '3' records hold a backslash right before a line "
+            "break, which the CSV text cannot carry (the first is record '8').\n");
+  sink.Clear();
+  std::string nans = build(0, 300000);
+  PutFixed32(nans.data() + kDbcHeaderSize + 100 * 13 + 8, 0x7FC00002u);
+  EXPECT_FALSE(WriteCsv(View(nans, types), types, "t.dbc", pieces, sink));
+  EXPECT_EQ(sink.Text(),
+            "ERROR: 't.dbc': Record '101', field '3' holds a NaN float (bits 0x7FC00002), which a "
+            "CSV table cannot carry; give that field the type int with --types.\n");
+}
+
 }  // namespace
 }  // namespace dbcpack
