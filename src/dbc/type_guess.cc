@@ -42,8 +42,9 @@ WordColumns EvidenceOfWords(const TableImage& table, const std::vector<bool>& is
 }
 
 // The string columns among the words, with a doubt for each string the
-// block lets another column hold as well.
-void ChooseStrings(const TableImage& table, const StringStarts& strings, const WordColumns& words,
+// block lets another column hold as well. Returns whether they explain
+// the block.
+bool ChooseStrings(const TableImage& table, const StringStarts& strings, const WordColumns& words,
                    TypeGuess& guess) {
   std::vector<StringCandidate> candidates;
   std::vector<std::uint32_t> candidateFields;
@@ -54,7 +55,7 @@ void ChooseStrings(const TableImage& table, const StringStarts& strings, const W
     candidates.push_back(StringCandidate{words.fields[i], words.offsets[i]});
     candidateFields.push_back(words.fields[i]);
   }
-  if (candidates.empty()) return;
+  if (candidates.empty()) return strings.Block().size() <= 1;
   const StringChoice choice = ChooseStringColumns(table, strings, candidates, blank);
   for (std::size_t c = 0; c < candidates.size(); ++c) {
     if (choice.isString[c]) guess.types[candidateFields[c]] = FieldType::String;
@@ -64,6 +65,28 @@ void ChooseStrings(const TableImage& table, const StringStarts& strings, const W
     for (const std::size_t c : doubt.instead) instead.push_back(candidateFields[c]);
     AddStringSwap(candidateFields[doubt.candidate], instead, guess.doubts);
   }
+  return choice.explainsBlock;
+}
+
+// The types under one placement of the one-byte columns, with what the
+// values leave open; returns whether its string columns explain the block.
+bool ReadAs(const TableImage& table, const std::vector<bool>& isByte, const StringStarts& strings,
+            TypeGuess& guess) {
+  guess.types.assign(isByte.size(), FieldType::Int);
+  for (std::size_t k = 0; k < isByte.size(); ++k) {
+    if (isByte[k]) guess.types[k] = FieldType::Byte;
+  }
+  const WordColumns words = EvidenceOfWords(table, isByte, strings);
+  const bool explains = ChooseStrings(table, strings, words, guess);
+  for (std::size_t i = 0; i < words.fields.size(); ++i) {
+    const std::uint32_t k = words.fields[i];
+    if (guess.types[k] == FieldType::String) continue;
+    const ColumnEvidence& evidence = words.evidence[i];
+    const bool isFloat = evidence.anyValue && evidence.floats && evidence.floatLean > 0;
+    guess.types[k] = isFloat ? FieldType::Float : FieldType::Int;
+    JudgeFloatOrInt(evidence, guess.types[k], k, guess.doubts);
+  }
+  return explains;
 }
 
 }  // namespace
@@ -83,21 +106,19 @@ bool GuessFieldTypes(const TableImage& table, TypeGuess& guess, const std::strin
     return false;
   }
   guess = TypeGuess();
-  JudgePlacement(placement, guess.doubts);
-  guess.types.assign(fields, FieldType::Int);
-  for (std::uint32_t k = 0; k < fields; ++k) {
-    if (placement.isByte[k]) guess.types[k] = FieldType::Byte;
+  const bool explains = ReadAs(table, placement.isByte, strings, guess);
+  if (!explains && !placement.runnerUp.empty()) {
+    // A placement whose string columns do not explain the string block
+    // misreads them; the other one, if its string columns do, is right.
+    TypeGuess other;
+    if (ReadAs(table, placement.runnerUp, strings, other)) {
+      guess = std::move(other);
+      placement.runnerUp.clear();
+    }
   }
-  const WordColumns words = EvidenceOfWords(table, placement.isByte, strings);
-  ChooseStrings(table, strings, words, guess);
-  for (std::size_t i = 0; i < words.fields.size(); ++i) {
-    const std::uint32_t k = words.fields[i];
-    if (guess.types[k] == FieldType::String) continue;
-    const ColumnEvidence& evidence = words.evidence[i];
-    const bool isFloat = evidence.anyValue && evidence.floats && evidence.floatLean > 0;
-    guess.types[k] = isFloat ? FieldType::Float : FieldType::Int;
-    JudgeFloatOrInt(evidence, guess.types[k], k, guess.doubts);
-  }
+  std::vector<TypeDoubt> doubts;
+  JudgePlacement(placement, doubts);
+  guess.doubts.insert(guess.doubts.begin(), doubts.begin(), doubts.end());
   return true;
 }
 
