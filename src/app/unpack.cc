@@ -119,13 +119,6 @@ bool ConvertToCsv(std::string_view bytes, const std::string& dbcPath, const Unpa
   return WriteCsv(table, types, dbcPath, csv, sink);
 }
 
-// Another program shortened the file while it was mapped; no system call
-// failed, so the words are ours.
-void ReportCutShort(const std::string& dbcPath, MessageSink& sink) {
-  sink.Print("ERROR: Can't read file '%s': File was cut short while it was read.\n",
-             dbcPath.c_str());
-}
-
 // Says why the CSV file was not written; false unless it was.
 bool ReportWrite(platform::WriteResult result, const std::string& reason,
                  const std::string& csvPath, const std::string& dbcPath, MessageSink& sink) {
@@ -192,18 +185,14 @@ bool PrintLayout(const std::string& dbcPath, const UnpackOptions& options, Messa
     return false;
   }
   platform::FileContents dbc;
-  std::string reason;
-  if (!platform::ReadWholeFile(dbcPath, dbc, &reason)) {
-    sink.Print("ERROR: Can't open file '%s': %s.\n", dbcPath.c_str(), reason.c_str());
-    return false;
-  }
+  if (!ReadFileOrSay(dbcPath, dbc, sink)) return false;
   TableImage table;
   FileTypes chosen;
   IntactOnlySink whileIntact(dbc, sink);
   const bool typed = ReadDbc(dbc.View(), dbcPath, table, whileIntact) &&
                      ChooseTypes(table, dbcPath, options, chosen, whileIntact);
   if (!dbc.Intact()) {
-    ReportCutShort(dbcPath, sink);
+    SayCutShort(dbcPath, sink);
     return false;
   }
   if (!typed) return false;
@@ -311,11 +300,7 @@ bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, Messag
     return false;
   }
   platform::FileContents dbc;
-  std::string reason;
-  if (!platform::ReadWholeFile(dbcPath, dbc, &reason)) {
-    sink.Print("ERROR: Can't open file '%s': %s.\n", dbcPath.c_str(), reason.c_str());
-    return false;
-  }
+  if (!ReadFileOrSay(dbcPath, dbc, sink)) return false;
   sink.Print("Loading file '%s'.\n", dbcPath.c_str());
   TableImage table;
   std::vector<FieldType> types;
@@ -323,11 +308,12 @@ bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, Messag
   IntactOnlySink whileIntact(dbc, sink);
   const bool converted = ConvertToCsv(dbc.View(), dbcPath, options, table, types, csv, whileIntact);
   if (!dbc.Intact()) {
-    ReportCutShort(dbcPath, sink);
+    SayCutShort(dbcPath, sink);
     return false;
   }
   if (!converted) return false;
   RoundTrip roundTrip;
+  std::string reason;
   const platform::WriteResult written =
       WriteAndCheck(csvPath, csv, options.force, reason, dbc.View(), table, types, roundTrip);
   if (!ReportWrite(written, reason, csvPath, dbcPath, sink)) return false;
@@ -335,7 +321,7 @@ bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, Messag
   if (!dbc.Intact()) {
     // Cut short after the text was made from it whole: what was compared
     // was no longer the file.
-    ReportCutShort(dbcPath, sink);
+    SayCutShort(dbcPath, sink);
     return false;
   }
   if (roundTrip.exact) {

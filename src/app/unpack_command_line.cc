@@ -165,20 +165,26 @@ bool ParseUnpackCommandLine(const std::vector<std::string>& arguments,
   return true;
 }
 
+bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink) {
+  std::string reason;
+  if (platform::ReadWholeFile(path, contents, &reason)) return true;
+  sink.Print("ERROR: Can't open file '%s': %s.\n", path.c_str(), reason.c_str());
+  return false;
+}
+
+void SayCutShort(const std::string& path, MessageSink& sink) {
+  sink.Print("ERROR: Can't read file '%s': File was cut short while it was read.\n", path.c_str());
+}
+
 bool ReadLayoutsFile(UnpackOptions& options, MessageSink& errors) {
   const std::string& path = options.layoutsPath;
   if (path.empty()) return true;
   platform::FileContents contents;
-  std::string reason;
-  if (!platform::ReadWholeFile(path, contents, &reason)) {
-    errors.Print("ERROR: Can't open file '%s': %s.\n", path.c_str(), reason.c_str());
-    return false;
-  }
+  if (!ReadFileOrSay(path, contents, errors)) return false;
   LayoutError error;
   const bool parsed = ParseLayouts(contents.View(), options.layouts, error);
   if (!contents.Intact()) {
-    errors.Print("ERROR: Can't read file '%s': File was cut short while it was read.\n",
-                 path.c_str());
+    SayCutShort(path, errors);
     return false;
   }
   if (!parsed) {

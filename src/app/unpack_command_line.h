@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/unpack.h"
+#include "platform/platform.h"
 #include "table/message_sink.h"
 
 namespace dbcpack {
@@ -31,6 +32,14 @@ std::string_view UnpackHelp();
 // the paths, until "--". Returns false after one error line on `errors`.
 bool ParseUnpackCommandLine(const std::vector<std::string>& arguments,
                             UnpackCommandLine& commandLine, MessageSink& errors);
+
+// Reads the whole file at `path` for dbcunpack: false after the error that
+// names it with the system's reason.
+bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink);
+
+// The error for a file another program cut short while it was read (no
+// system call failed, so the words are ours).
+void SayCutShort(const std::string& path, MessageSink& sink);
 
 // Reads the layouts file options.layoutsPath names, if any, into
 // options.layouts. Returns false after an error on `errors` naming the file
