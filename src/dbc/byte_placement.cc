@@ -119,8 +119,13 @@ struct WordCode {
       case 2:
         return FloatBits(v);
       default:
-        return v == 0 ? 1 : strings.IsStart(v) ? stringBits : kNever;
+        return StringBits(v);
     }
+  }
+  double StringBits(std::uint32_t v) const {
+    if (v == 0) return 1;
+    if (!strings.IsStart(v)) return kNever;
+    return stringBits;
   }
   static double Escape(std::uint32_t v) {
     const std::int32_t s = static_cast<std::int32_t>(v);

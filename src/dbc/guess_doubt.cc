@@ -89,14 +89,16 @@ void AddStringSwap(std::uint32_t field, const std::vector<std::uint32_t>& instea
                    std::vector<TypeDoubt>& doubts) {
   std::vector<std::uint32_t> fields = {field + 1};
   std::vector<std::uint32_t> others;
+  others.reserve(instead.size());
   for (const std::uint32_t other : instead) others.push_back(other + 1);
   fields.insert(fields.end(), others.begin(), others.end());
   std::sort(fields.begin(), fields.end());
-  std::string reading = "the string of field ";
+  std::string reading = "field ";
   reading.append(Quoted(field + 1))
-      .append(" may belong to field ")
+      .append(" may be int, and field ")
       .append(FieldRuns(others))
-      .append(" instead (string rather than int)");
+      .append(others.size() == 1 ? " a string in its stead"
+                                 : " (one of them) a string in its stead");
   doubts.push_back(TypeDoubt{std::move(fields), std::move(reading)});
 }
 

@@ -232,7 +232,7 @@ bool InLocaleRun(const std::vector<StringCandidate>& candidates,
   std::vector<char> filled(blank.size(), 0);
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     could[candidates[i].field] = 1;
-    filled[candidates[i].field] = chosen[i] && shapes[i].many;
+    filled[candidates[i].field] = chosen[i] && shapes[i].many ? 1 : 0;
   }
   std::size_t first = candidates[c].field;
   std::size_t last = first;
