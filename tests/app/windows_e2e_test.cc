@@ -248,7 +248,8 @@ TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
   EXPECT_EQ(refused.output, "");
   EXPECT_EQ(Printable(refused.errors),
             Printable("ERROR: Unknown option '--frob'.\n"
-                      "Usage: dbcunpack [--types LIST] [--force] PATH...\n"
+                      "Usage: dbcunpack [--types LIST | --layouts FILE] [--force] PATH...\n"
+                      "       dbcunpack [--layouts FILE] --print-layouts PATH...\n"
                       "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
                       "Give --help for the options and the workflow.\n"));
 }
