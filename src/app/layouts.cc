@@ -28,26 +28,6 @@ std::string Quoted(std::int64_t number) {
   return text;
 }
 
-// What is wrong with a list of types, in the words of the --types option.
-std::string TypeListProblem(const TypeListError& error) {
-  switch (error.kind) {
-    case TypeListError::Kind::EmptyName: {
-      std::string text = "Type of field ";
-      text.append(Quoted(error.position)).append(" is empty");
-      return text;
-    }
-    case TypeListError::Kind::UnknownType: {
-      std::string text = "Unknown field type '";
-      text.append(error.entry).append("' (int, float, byte or string)");
-      return text;
-    }
-    case TypeListError::Kind::TooLarge:
-    case TypeListError::Kind::None:
-      break;
-  }
-  return "Records too large for a DBC file";
-}
-
 // One line without its comment, not blank.
 bool ParseLine(std::string_view line, Layout& layout, std::string& problem) {
   const std::size_t split = line.find_last_of(" \t");
@@ -69,6 +49,25 @@ bool ParseLine(std::string_view line, Layout& layout, std::string& problem) {
 }
 
 }  // namespace
+
+std::string TypeListProblem(const TypeListError& error) {
+  switch (error.kind) {
+    case TypeListError::Kind::EmptyName: {
+      std::string text = "Type of field ";
+      text.append(Quoted(error.position)).append(" is empty");
+      return text;
+    }
+    case TypeListError::Kind::UnknownType: {
+      std::string text = "Unknown field type '";
+      text.append(error.entry).append("' (int, float, byte or string)");
+      return text;
+    }
+    case TypeListError::Kind::TooLarge:
+    case TypeListError::Kind::None:
+      break;
+  }
+  return "Records too large for a DBC file";
+}
 
 bool ParseLayouts(std::string_view text, std::vector<Layout>& layouts, LayoutError& error) {
   std::uint32_t number = 0;
@@ -110,11 +109,7 @@ std::vector<const Layout*> LayoutsNamed(const std::vector<Layout>& layouts, std:
 std::string LayoutLine(std::string_view name, const std::vector<FieldType>& types) {
   std::string line(name);
   line.push_back(' ');
-  for (std::size_t k = 0; k < types.size(); ++k) {
-    if (k != 0) line.push_back(',');
-    line.append(FieldTypeKeyword(types[k]));
-  }
-  return line;
+  return line.append(TypeListText(types));
 }
 
 }  // namespace dbcpack

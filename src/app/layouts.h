@@ -29,6 +29,10 @@ struct LayoutError {
   std::string what;
 };
 
+// What is wrong with a list of types that ParseTypeList refused, to follow
+// a colon in a message: the words of a layouts file and of --types alike.
+std::string TypeListProblem(const TypeListError& error);
+
 // Reads the text of a layouts file. Returns false at the first malformed
 // line, with `error` set.
 bool ParseLayouts(std::string_view text, std::vector<Layout>& layouts, LayoutError& error);

@@ -69,19 +69,10 @@ bool ChooseTypes(const TableImage& table, const std::string& dbcPath, const Unpa
   return true;
 }
 
-std::string TypeList(const std::vector<FieldType>& types) {
-  std::string list;
-  for (const FieldType type : types) {
-    if (!list.empty()) list += ',';
-    list += FieldTypeKeyword(type);
-  }
-  return list;
-}
-
 // Says where the types came from, and what a guess is unsure of.
 void AnnounceTypes(const FileTypes& chosen, const std::string& dbcPath,
                    const UnpackOptions& options, MessageSink& sink) {
-  const std::string list = TypeList(chosen.types);
+  const std::string list = TypeListText(chosen.types);
   const char* const path = dbcPath.c_str();
   if (chosen.layout != nullptr) {
     sink.Print("Field types of '%s' (from '%s' line '%u'): %s\n", path, options.layoutsPath.c_str(),

@@ -75,20 +75,7 @@ bool ParseTypesOption(std::string_view list, UnpackCommandLine& commandLine, Mes
   TypeListError error;
   std::vector<FieldType>& types = commandLine.options.types;
   if (!ParseTypeList(list, types, error)) {
-    const std::string entry(error.entry);
-    switch (error.kind) {
-      case TypeListError::Kind::EmptyName:
-        sink.Print("ERROR: --types: Type of field '%i' is empty.\n", error.position);
-        break;
-      case TypeListError::Kind::UnknownType:
-        sink.Print("ERROR: --types: Unknown field type '%s' (int, float, byte or string).\n",
-                   entry.c_str());
-        break;
-      case TypeListError::Kind::TooLarge:
-      case TypeListError::Kind::None:
-        sink.Print("ERROR: --types: Records too large for a DBC file.\n");
-        break;
-    }
+    sink.Print("ERROR: --types: %s.\n", TypeListProblem(error).c_str());
     return false;
   }
   if (types.empty()) {

@@ -89,13 +89,10 @@ double FloatWeight(std::uint32_t v, bool& noise) {
   noise = false;
   if (Filler(v)) return -2;
   if ((v & 0x7FFFFFFF) == 0) return 0;  // -0
-  const bool typed = ShortestDigits(v) <= kShortDigits;
-  const int bits = std::popcount(v);
   // A round float is also a mask of a few bits (2.5 is bits 30 and 21),
   // but float columns are far more common than masks of high bits.
-  if (typed) return 1;
-  const bool mask = bits <= kMaskBits;
-  if (mask) return -1;
+  if (ShortestDigits(v) <= kShortDigits) return 1;
+  if (std::popcount(v) <= kMaskBits) return -1;
   noise = true;
   return (v >> 31) != 0 ? kNegativeNoise : kPositiveNoise;
 }

@@ -3,7 +3,6 @@
 // whose own NUL lies inside the block.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -22,7 +21,6 @@ class StringStarts {
   bool IsStart(std::uint32_t offset) const {
     return offset != 0 && offset < lastNul_ && block_[offset - 1] == '\0' && block_[offset] != '\0';
   }
-  bool IsOffset(std::uint32_t value) const { return value == 0 || IsStart(value); }
 
  private:
   std::string_view block_;

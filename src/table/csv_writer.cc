@@ -14,9 +14,8 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
+#include "platform/two_threads.h"
 #include "table/encoding.h"
 #include "table/number_format.h"
 
@@ -401,10 +400,7 @@ void ReportUnwritable(const std::vector<ColumnTallies>& tallies, const std::stri
 }
 
 void WriteHeader(const std::vector<FieldType>& types, platform::LargeString& out) {
-  for (std::size_t k = 0; k < types.size(); ++k) {
-    if (k != 0) out.push_back(',');
-    out.append(FieldTypeKeyword(types[k]));
-  }
+  out.append(TypeListText(types));
   out.push_back('\n');
 }
 
@@ -493,28 +489,18 @@ bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, cons
   const std::uint32_t count = table.recordCount;
   // Two threads where there is enough to share: each writes half of the
   // records into a piece of its own, so that nothing is copied to join them.
-  const bool twoParts = table.records.size() >= kTwoThreadBytes && count >= 2;
-  const std::uint32_t middle = twoParts ? count / 2 : count;
-  pieces.assign(twoParts ? 2 : 1, platform::LargeString());
+  const std::size_t recordSize = std::max<std::size_t>(table.recordSize, 1);
+  const std::size_t enough = (kTwoThreadBytes + recordSize - 1) / recordSize;
+  pieces.assign(count >= enough && count >= 2 ? 2 : 1, platform::LargeString());
   WriteHeader(types, pieces[0]);
   std::vector<Part> parts(pieces.size());
-  parts[0].end = middle;
-  parts[0].reserve = count == 0 ? 0 : estimate / count * middle;
-  if (twoParts) {
-    parts[1].first = middle;
-    parts[1].end = count;
-    parts[1].reserve = estimate - parts[0].reserve;
-    const auto second = [&] { WritePart(table, types, parts[1], pieces[1]); };
-    std::jthread helper;
-    try {
-      helper = std::jthread(second);
-    } catch (const std::system_error&) {
-      second();
-    }
-    WritePart(table, types, parts[0], pieces[0]);
-  } else {
-    WritePart(table, types, parts[0], pieces[0]);
-  }
+  platform::InTwoHalves(count, enough, [&](std::size_t first, std::size_t end) {
+    const std::size_t at = first == 0 ? 0 : 1;
+    parts[at].first = static_cast<std::uint32_t>(first);
+    parts[at].end = static_cast<std::uint32_t>(end);
+    parts[at].reserve = count == 0 ? 0 : estimate / count * (end - first);
+    WritePart(table, types, parts[at], pieces[at]);
+  });
   return Report(parts, types.size(), name, sink);
 }
 

@@ -55,6 +55,15 @@ bool ParseTypeList(std::string_view line, std::vector<FieldType>& types, TypeLis
   return true;
 }
 
+std::string TypeListText(const std::vector<FieldType>& types) {
+  std::string text;
+  for (const FieldType type : types) {
+    if (!text.empty()) text.push_back(',');
+    text.append(FieldTypeKeyword(type));
+  }
+  return text;
+}
+
 std::int64_t RecordSizeOf(const std::vector<FieldType>& types) {
   std::int64_t size = 0;
   for (const FieldType type : types) size += FieldTypeWidth(type);

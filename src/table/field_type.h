@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct TypeListError {
 // empty) and stops at the first entry that is not a keyword, or when the
 // record would pass INT32_MAX bytes. Returns false and fills `error` then.
 bool ParseTypeList(std::string_view line, std::vector<FieldType>& types, TypeListError& error);
+
+// The types as a header line writes them: their keywords separated by
+// commas, the list ParseTypeList reads.
+std::string TypeListText(const std::vector<FieldType>& types);
 
 // The sum of the types' widths.
 std::int64_t RecordSizeOf(const std::vector<FieldType>& types);

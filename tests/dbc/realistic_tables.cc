@@ -434,10 +434,7 @@ GeneratedTable TableGenerator::Next() {
     table.told.push_back(zeroKind || TypeOf(c.kind) == FieldType::Int ||
                          TypeOf(c.kind) == FieldType::Byte);
   }
-  for (std::size_t k = 0; k < columns.size(); ++k) {
-    table.csv += (k != 0 ? "," : "") + std::string(FieldTypeKeyword(table.types[k]));
-  }
-  table.csv += '\n';
+  table.csv = TypeListText(table.types) + '\n';
   std::vector<std::string> row(columns.size());
   for (std::uint32_t r = 0; r < records; ++r) {
     for (std::size_t k = 0; k < columns.size(); ++k) {

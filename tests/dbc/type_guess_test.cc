@@ -63,14 +63,7 @@ Guessed GuessFile(const std::string& file) {
 
 Guessed GuessCsv(const std::string& csv) { return GuessFile(PackCsv(csv)); }
 
-std::string TypeList(const std::vector<FieldType>& types) {
-  std::string list;
-  for (const FieldType type : types) {
-    if (!list.empty()) list += ',';
-    list += FieldTypeKeyword(type);
-  }
-  return list;
-}
+std::string TypeList(const std::vector<FieldType>& types) { return TypeListText(types); }
 
 // CSV text: the header, then `count` lines from `line(r)`.
 template <typename Line>
