@@ -14,7 +14,7 @@
 #include "app/unpack_command_line.h"
 #include "dbc/dbc_reader.h"
 #include "dbc/round_trip.h"
-#include "dbc/type_guess.h"
+#include "guess/type_guess.h"
 #include "platform/large_memory.h"
 #include "platform/platform.h"
 #include "table/csv_writer.h"

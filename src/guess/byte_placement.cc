@@ -5,7 +5,7 @@
 // differences from the record before), and dynamic programming over
 // (field, one-byte fields so far, whether the field before was one) finds
 // the cheapest placement and the cheapest other one.
-#include "dbc/byte_placement.h"
+#include "guess/byte_placement.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <limits>
 
-#include "dbc/record_sample.h"
+#include "guess/record_sample.h"
 #include "platform/two_threads.h"
 #include "table/encoding.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "dbc/byte_placement.h"
-#include "dbc/column_evidence.h"
+#include "guess/byte_placement.h"
+#include "guess/column_evidence.h"
 #include "table/field_type.h"
 
 namespace dbcpack {

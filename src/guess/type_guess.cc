@@ -2,15 +2,15 @@
 // that hold string offsets are chosen so that they explain the string
 // block; every other four-byte column is a float or an int by what its
 // values read as. Each step says what it is unsure of.
-#include "dbc/type_guess.h"
+#include "guess/type_guess.h"
 
 #include <cstdint>
 
-#include "dbc/byte_placement.h"
-#include "dbc/column_evidence.h"
 #include "dbc/dbc_reader.h"
-#include "dbc/record_sample.h"
-#include "dbc/string_coverage.h"
+#include "guess/byte_placement.h"
+#include "guess/column_evidence.h"
+#include "guess/record_sample.h"
+#include "guess/string_coverage.h"
 
 namespace dbcpack {
 namespace {

@@ -8,7 +8,7 @@
 // one string only, so they are made against the first uses the walk found,
 // without walking again: a table of a thousand flag columns costs no more
 // than a few walks.
-#include "dbc/string_coverage.h"
+#include "guess/string_coverage.h"
 
 #include <algorithm>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "dbc/string_starts.h"
+#include "guess/string_starts.h"
 #include "table/table_image.h"
 
 namespace dbcpack {

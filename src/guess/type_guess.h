@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/guess_doubt.h"
+#include "guess/guess_doubt.h"
 #include "table/field_type.h"
 #include "table/message_sink.h"
 #include "table/table_image.h"

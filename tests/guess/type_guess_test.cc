@@ -1,7 +1,7 @@
 // The column type guess: table-driven cases for the kinds of columns that
 // are easy to confuse, and its accuracy over many generated tables that
 // look like the ones DBC files hold.
-#include "dbc/type_guess.h"
+#include "guess/type_guess.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 
 #include "dbc/dbc_encoder.h"
 #include "dbc/dbc_reader.h"
-#include "dbc/realistic_tables.h"
+#include "guess/realistic_tables.h"
 #include "table/dbc_table.h"
 #include "table/field_type.h"
 #include "table/message_sink.h"

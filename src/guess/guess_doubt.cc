@@ -1,7 +1,7 @@
 // The thresholds below were set on generated tables that look like real
 // ones, so that a guess that is wrong nearly always says it is unsure, and
 // one that is right seldom does.
-#include "dbc/guess_doubt.h"
+#include "guess/guess_doubt.h"
 
 #include <algorithm>
 

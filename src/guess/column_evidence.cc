@@ -5,7 +5,7 @@
 // decimal (0.0375, 2.5, 1500) whose bits are many; an int that only reads
 // like a float has few bits set (a mask with a high bit), or the same byte
 // four times (a filler), and is no short decimal.
-#include "dbc/column_evidence.h"
+#include "guess/column_evidence.h"
 
 #include <algorithm>
 #include <bit>

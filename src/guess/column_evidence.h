@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "dbc/record_sample.h"
-#include "dbc/string_starts.h"
+#include "guess/record_sample.h"
+#include "guess/string_starts.h"
 #include "table/table_image.h"
 
 namespace dbcpack {

@@ -1,7 +1,7 @@
 // Taking the sample: a prefix, then runs of consecutive records, so that
 // both a column's values and its differences from one record to the next
 // can be seen.
-#include "dbc/record_sample.h"
+#include "guess/record_sample.h"
 
 #include <algorithm>
 #include <string_view>

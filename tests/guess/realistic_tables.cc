@@ -5,7 +5,7 @@
 // columns as kinds with parameters drawn once, and then its records; the
 // text is CSV for the real loader to pack, so that the string block is
 // exactly what dbcpack writes.
-#include "dbc/realistic_tables.h"
+#include "guess/realistic_tables.h"
 
 #include <bit>
 #include <cmath>
