@@ -2,6 +2,7 @@
 # Benchmark harness for dbcpack and dbcunpack. See bench/README.md.
 #
 #   bash bench/run.sh [--scale F] [--dir DIR] [--runs N]
+#   bash bench/run.sh --instructions [--dir DIR] [--baseline BUILD]
 #
 # Environment: DBCPACK_BENCH_SCALE (default 1), DBCPACK_BENCH_DIR (default
 # /tmp/dbcpack-bench), DBCPACK_BENCH_RUNS (default 5); options win.
@@ -25,8 +26,18 @@ die() {
 }
 
 usage() {
-  sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '2,16p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
 }
+
+# --instructions: the instruction counts instead of the timings, by the
+# script beside this one, which takes the other arguments.
+for arg in "$@"; do
+  if [[ $arg == --instructions ]]; then
+    args=()
+    for a in "$@"; do [[ $a == --instructions ]] || args+=("$a"); done
+    exec bash "$(dirname "${BASH_SOURCE[0]}")/instructions.sh" "${args[@]}"
+  fi
+done
 
 while [[ $# -gt 0 ]]; do
   case $1 in
