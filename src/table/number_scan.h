@@ -1,6 +1,6 @@
 // Digit scanning for the loader's hot loop, inline so that a field's
-// number is converted without a call. Only the number conversions and the
-// loader include this; everything else uses number_parse.h.
+// number is converted without a call. Only the number conversions (both
+// ways) and the loader include this; everything else uses number_parse.h.
 #pragma once
 
 #include <bit>
@@ -249,6 +249,17 @@ template <typename Number>
   if (!ApproximateSlow(scan, scale, result)) ConvertSlow(scan, result);
 }
 
+// mantissa x 10^scale, for a mantissa of at most 2^53 and a scale within
+// +-22: both operands are exact, so one multiply or divide rounds
+// correctly; the other operation is by 1, exact, and saves a branch on the
+// sign of the scale. The writer of floats checks its decimals with this
+// too, so that they are read back exactly as the loader reads them.
+inline double ShortDecimal(std::uint64_t mantissa, std::int64_t scale) {
+  const std::int64_t up = scale > 0 ? scale : 0;
+  const std::int64_t down = scale < 0 ? -scale : 0;
+  return static_cast<double>(mantissa) * kExactPowers[up] / kExactPowers[down];
+}
+
 // The decimal conversion into a double, or straight into a float: values of
 // the short conversion are at most 2^53 x 10^22, well inside the float
 // range, so the double needs no range check before it is narrowed and the
@@ -269,12 +280,7 @@ template <typename Number>
     ConvertOutOfLine(scan, scale, result);
     return scan.end;
   }
-  // Both operands are exact, so one multiply or divide rounds correctly;
-  // the other operation is by 1, exact, and saves a branch on the sign of
-  // the scale.
-  const std::int64_t up = scale > 0 ? scale : 0;
-  const std::int64_t down = scale < 0 ? -scale : 0;
-  const double value = static_cast<double>(scan.mantissa) * kExactPowers[up] / kExactPowers[down];
+  const double value = ShortDecimal(scan.mantissa, scale);
   result = static_cast<Number>(scan.negative ? -value : value);
   return scan.end;
 }
