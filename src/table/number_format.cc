@@ -104,9 +104,10 @@ inline char* PutDigits(char* w, const char* digits, int n) {
   return w + n;
 }
 
-// Writes `n` zeros, n <= 8.
+// Writes `n` zeros, n <= 8, as one fixed-size store.
 inline char* PutZeros(char* w, int n) {
-  std::memcpy(w, "00000000", 8);
+  constexpr char kZeros[8] = {'0', '0', '0', '0', '0', '0', '0', '0'};
+  std::memcpy(w, kZeros, sizeof kZeros);
   return w + n;
 }
 
@@ -229,7 +230,7 @@ bool ShortestDigits(std::uint32_t magnitude, Decimal& decimal, std::uint64_t& ma
   // floor(log10(2^q)), or of 3/4 of it below a power of two: the width.
   const int j = asymmetric ? (q * 1262611 - 524031) >> 22 : (q * 1262611) >> 22;
   if (field == 0 || j < -kMaxDecimalShift) return false;
-  const std::uint64_t mid = 4 * (fraction | 0x800000u);
+  const std::uint64_t mid = std::uint64_t{fraction | 0x800000u} * 4;
   const FloatInterval f{mid - (asymmetric ? 1 : 2), mid, mid + 2, q - 2, (mid & 4) == 0};
   // Bounds below 2^26: 64 bits hold them times 5^15, or shifted by 38.
   const bool narrow = j <= 0 ? j >= -15 && j - f.e2 < 64 : j <= 27 && f.e2 + 1 - j <= 38;
