@@ -37,13 +37,8 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 
-REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=$REPO/build/bench
-mkdir -p "$DIR"
-DIR=$(cd "$DIR" && pwd -P)
-case "$DIR/" in
-  "$(cd "$REPO" && pwd -P)"/*) die "the data directory $DIR lies inside the repository; use --dir" ;;
-esac
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+bench_dir
 for tool in cmake valgrind sha256sum awk head; do
   command -v "$tool" >/dev/null || die "'$tool' is not installed"
 done
@@ -51,29 +46,9 @@ if [[ -n $BASELINE ]]; then
   BASELINE=$(cd "$BASELINE" && pwd -P) || die "no folder $BASELINE"
   for b in dbcpack dbcunpack; do [[ -x $BASELINE/$b ]] || die "no $BASELINE/$b"; done
 fi
-
-echo "== building (Release) in $BUILD"
-GEN_ARGS=()
-command -v ninja >/dev/null && GEN_ARGS=(-G Ninja)
-if [[ ! -f $BUILD/CMakeCache.txt ]]; then
-  cmake -S "$REPO" -B "$BUILD" "${GEN_ARGS[@]}" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_CXX_COMPILER=g++ -DDBCPACK_BENCH=ON -DDBCPACK_TESTS=OFF >"$DIR/build.log" 2>&1 ||
-    { tail -30 "$DIR/build.log" >&2; die "configure failed (log: $DIR/build.log)"; }
-fi
-cmake --build "$BUILD" --target dbcpack dbcunpack dbcpack_gen_tables dbcpack_bench_exec \
-  >>"$DIR/build.log" 2>&1 || { tail -30 "$DIR/build.log" >&2; die "build failed (log: $DIR/build.log)"; }
-GEN=$BUILD/bench/dbcpack_gen_tables
-EXEC=$BUILD/bench/dbcpack_bench_exec
-
+bench_build dbcpack dbcunpack dbcpack_gen_tables dbcpack_bench_exec
 # The slices come from the scale-1 tables, shared with bench/run.sh.
-DATA=$DIR/data-x1
-STAMP=$("$GEN" --scale 1 --describe)
-if [[ ! -f $DATA/.complete || $(cat "$DATA/.complete") != "$STAMP" ]]; then
-  echo "== generating tables (scale 1) into $DATA"
-  rm -rf "$DATA"
-  "$GEN" --scale 1 "$DATA" || die "generation failed"
-  echo "$STAMP" >"$DATA/.complete"
-fi
+bench_data 1
 SLICES=$DIR/slices
 mkdir -p "$SLICES"
 TABLES=(numeric wide strings)
