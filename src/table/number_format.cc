@@ -156,12 +156,22 @@ struct PowersOfFive {
 };
 constexpr PowersOfFive kPowersOfFive;
 
-// A number placed on a grid of decimals: its floor there, and whether it
-// lies on the grid.
+// A number placed on a grid of decimals: its floor there, whether it lies
+// on the grid, and whether it lies within 1/256 of a step above its floor
+// or below the next point.
 struct GridPoint {
   std::uint64_t value;
   bool exact;
+  bool nearFloor;
+  bool nearCeiling;
 };
+
+template <typename Int>
+[[gnu::always_inline]] inline GridPoint Place(Int quotient, Int remainder, Int divisor) {
+  const Int slack = divisor >> 8;
+  return {static_cast<std::uint64_t>(quotient), remainder == 0, remainder <= slack,
+          divisor - remainder <= slack};
+}
 
 // floor(bound x 2^e2 / 10^j) in integers of type Int. 10^j is 5^j x 2^j:
 // the twos are a shift, the fives a multiply or a division.
@@ -171,19 +181,29 @@ template <typename Int>
   if (j <= 0) {
     const Int n = Int{bound} * static_cast<Int>(kPowersOfFive.values[-j]);
     const int shift = j - e2;
-    if (shift <= 0) return {static_cast<std::uint64_t>(n << -shift), true};
-    return {static_cast<std::uint64_t>(n >> shift), (n & ((Int{1} << shift) - 1)) == 0};
+    if (shift <= 0) return {static_cast<std::uint64_t>(n << -shift), true, true, false};
+    const Int divisor = Int{1} << shift;
+    return Place<Int>(n >> shift, n & (divisor - 1), divisor);
   }
   const Int n = Int{bound} << (e2 - j);
   const Int five = static_cast<Int>(kPowersOfFive.values[j]);
   const Int quotient = n / five;
-  return {static_cast<std::uint64_t>(quotient), n - quotient * five == 0};
+  return Place<Int>(quotient, n - quotient * five, five);
+}
+
+// Whether the point lies so near a point of the grid `coarser` times
+// coarser that a decimal there may be read back through a double as the
+// float whose interval it bounds (see ShorterThroughMidpoint).
+bool NearCoarserPoint(const GridPoint& bound, std::uint64_t coarser) {
+  const std::uint64_t rest = bound.value % coarser;
+  return (rest == 0 && bound.nearFloor) || (rest == coarser - 1 && bound.nearCeiling);
 }
 
 // The decimal interval of a float (the numbers that round straight to it)
 // in units of 2^e2: half a unit in its last place on each side, but a
 // quarter below a power of two, whose lower neighbour is nearer; the
-// bounds are included when the mantissa is even (ties go to it).
+// bounds (the midpoints between the float and its neighbours) are included
+// when the mantissa is even (ties go to it).
 struct FloatInterval {
   std::uint64_t low;
   std::uint64_t mid;
@@ -192,37 +212,49 @@ struct FloatInterval {
   bool inclusive;
 };
 
-// The shortest decimal of the interval, as mantissa x 10^exponent, found on
-// the grid of decimals 10^j apart that its width spans one to ten steps
-// of: the one point of the grid ten times coarser, if there is one, else
-// the point nearest the float, ties to the even one. 0 if the grid holds
-// none (never, for a correct j).
+// The shortest decimal of an interval as mantissa x 10^j, 0 if none, and
+// the interval's bounds on that grid.
+struct GridDecimal {
+  std::uint64_t mantissa;
+  GridPoint low;
+  GridPoint high;
+};
+
+// The shortest decimal of the interval, found on the grid of decimals 10^j
+// apart that its width spans one to ten steps of: the one point of the
+// grid ten times coarser, if there is one, else the point nearest the
+// float, ties to the even one. 0 if the grid holds none (never, for a
+// correct j).
 template <typename Int>
-std::uint64_t ShortestOnGrid(const FloatInterval& f, int j) {
+GridDecimal ShortestOnGrid(const FloatInterval& f, int j) {
   const GridPoint low = OnGrid<Int>(f.low, f.e2, j);
   const GridPoint high = OnGrid<Int>(f.high, f.e2, j);
   const std::uint64_t first = low.value + (low.exact && f.inclusive ? 0 : 1);
   const std::uint64_t last = high.value - (high.exact && !f.inclusive ? 1 : 0);
-  if (first > last) return 0;
-  if (last / 10 * 10 >= first) return last / 10 * 10;
+  if (first > last) return {0, low, high};
+  if (last / 10 * 10 >= first) return {last / 10 * 10, low, high};
   const GridPoint value = OnGrid<Int>(f.mid, f.e2, j);
   const std::uint64_t down = value.value;
   const std::uint64_t up = down + (value.exact ? 0 : 1);
-  if (down < first) return up;
-  if (up > last || up == down) return down;
+  if (down < first) return {up, low, high};
+  if (up > last || up == down) return {down, low, high};
   // Twice the value on the grid tells which half of the step it lies in.
   const GridPoint twice = OnGrid<Int>(f.mid, f.e2 + 1, j);
-  if (twice.value == 2 * down) return down;
-  return twice.exact && (down & 1) == 0 ? down : up;
+  if (twice.value == 2 * down) return {down, low, high};
+  return {twice.exact && (down & 1) == 0 ? down : up, low, high};
 }
 
 // The digits std::to_chars gives as the shortest of a positive float: the
 // fewest that round straight to it, the nearest to it among those, ties to
 // the even digit; worked out exactly in integers on the float's binary
 // form, in 64 bits for the magnitudes tables hold and in 128 bits past
-// them. Sets `mantissa` to the digits' value. False below about 1e-36,
-// where 128 bits do not do, and the caller asks std::to_chars.
-bool ShortestDigits(std::uint32_t magnitude, Decimal& decimal, std::uint64_t& mantissa) {
+// them. Sets `mantissa` to the digits' value, and `nearBound` to whether
+// a decimal one digit shorter may lie near a bound of the float's
+// interval (ShorterThroughMidpoint looks for it only then).
+// False below about 1e-36, where 128 bits do not do, and the caller asks
+// std::to_chars.
+bool ShortestDigits(std::uint32_t magnitude, Decimal& decimal, std::uint64_t& mantissa,
+                    bool& nearBound) {
   const std::uint32_t field = magnitude >> 23;
   const std::uint32_t fraction = magnitude & 0x7FFFFFu;
   const int q = static_cast<int>(field) - 150;  // the float is c x 2^q
@@ -234,13 +266,18 @@ bool ShortestDigits(std::uint32_t magnitude, Decimal& decimal, std::uint64_t& ma
   const FloatInterval f{mid - (asymmetric ? 1 : 2), mid, mid + 2, q - 2, (mid & 4) == 0};
   // Bounds below 2^26: 64 bits hold them times 5^15, or shifted by 38.
   const bool narrow = j <= 0 ? j >= -15 && j - f.e2 < 64 : j <= 27 && f.e2 + 1 - j <= 38;
-  std::uint64_t m = narrow ? ShortestOnGrid<std::uint64_t>(f, j) : ShortestOnGrid<Wide>(f, j);
+  const GridDecimal found =
+      narrow ? ShortestOnGrid<std::uint64_t>(f, j) : ShortestOnGrid<Wide>(f, j);
+  std::uint64_t m = found.mantissa;
   if (m == 0) return false;
   int exponent = j;
+  std::uint64_t coarser = 10;  // the grid of a digit fewer, against the one of j
   while (m % 10 == 0) {
     m /= 10;
     ++exponent;
+    coarser *= 10;
   }
+  nearBound = NearCoarserPoint(found.low, coarser) || NearCoarserPoint(found.high, coarser);
   mantissa = m;
   decimal.count = static_cast<int>(FormatUnsigned(static_cast<std::uint32_t>(m), decimal.digits) -
                                    decimal.digits);
@@ -355,8 +392,11 @@ std::size_t FormatFloat(float value, char* out) {
   }
   Decimal shortest;
   std::uint64_t mantissa = 0;
-  if (!ShortestDigits(bits & ~kSignBit, shortest, mantissa)) shortest = DigitsOf(value);
-  if (const std::size_t shorter = ShorterThroughMidpoint(value, shortest, out)) return shorter;
+  bool nearBound = true;
+  if (!ShortestDigits(bits & ~kSignBit, shortest, mantissa, nearBound)) shortest = DigitsOf(value);
+  if (nearBound) {
+    if (const std::size_t shorter = ShorterThroughMidpoint(value, shortest, out)) return shorter;
+  }
   const int scale = shortest.point - shortest.count;
   const bool holds = mantissa != 0 && scale >= -22 && scale <= 22
                          ? HoldsShort(mantissa, scale, value)
