@@ -2,7 +2,6 @@
 #include "app/run_dbcpack.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+
+#include "test_util.h"
 
 namespace dbcpack::testing {
 
@@ -50,10 +51,7 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
       limit.rlim_cur = static_cast<rlim_t>(limits.openFiles);
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
     }
-    if (limits.userId >= 0) {
-      const auto id = static_cast<uid_t>(limits.userId);
-      if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) ::_exit(127);
-    }
+    if (limits.userId >= 0 && !BecomeUser(limits.userId)) ::_exit(127);
     ::execv(binary, argv.data());
     ::_exit(127);
   }
