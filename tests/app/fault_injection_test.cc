@@ -18,8 +18,6 @@
 #include <vector>
 
 #include "app/run_dbcpack.h"
-#include "table/dbc_table.h"
-#include "table/message_sink.h"
 #include "test_util.h"
 
 namespace dbcpack {
@@ -104,20 +102,6 @@ TEST(FaultInjectionTest, OutputNameThatIsADirectoryIsLeftAlone) {
   EXPECT_EQ(ListNames(dir / "t.csv.dbc"), "keep");
   EXPECT_EQ(ReadFile(dir / "t.csv.dbc/keep"), "kept");
   EXPECT_EQ(ListNames(dir.Path()), "t.csv t.csv.dbc u.csv u.csv.dbc");
-}
-
-TEST(FaultInjectionTest, FileThatVanishedAfterDiscoveryCannotBeOpened) {
-  // The window between the walk and the load cannot be timed from outside
-  // the process; loading a path that is gone is the same event.
-  TempDir dir;
-  WriteFile(dir / "gone.csv", kGood);
-  fs::remove(dir / "gone.csv");
-  DbcTable table;
-  StringSink sink;
-  EXPECT_FALSE(table.LoadCsv(dir / "gone.csv", sink));
-  EXPECT_EQ(sink.Text(), "ERROR: Can't open file '" + (dir / "gone.csv") + "'.\n");
-  table.Release();
-  EXPECT_EQ(ListNames(dir.Path()), "");
 }
 
 TEST(FaultInjectionTest, UnreadableFileIsReportedAndSkipped) {
