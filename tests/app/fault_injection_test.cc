@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -167,6 +169,17 @@ TEST(FaultInjectionTest, EntriesThatAreNotReadableFilesAreRefusedAtOnce) {
   // One line per refused entry and three for the good table: nothing else.
   EXPECT_EQ(CountOf(Messages(run), "\n"), refused.size() + 3) << run.output;
   EXPECT_EQ(ListNames(dir / "target"), "");
+}
+
+// dbcunpack tells a read that fails after the open from an open that fails.
+TEST(FaultInjectionTest, UnpackNamesAReadThatFailsAfterTheOpen) {
+  TempDir dir;
+  fs::create_symlink("/proc/self/mem", dir / "mem.dbc");  // opens; reading address 0 fails
+  const auto run = testing::RunDbcunpack(dir.Path(), {"mem.dbc"}, 20);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output,
+            "ERROR: Can't read file 'mem.dbc': " + std::string(std::strerror(EIO)) + ".\n");
+  EXPECT_EQ(ListNames(dir.Path()), "mem.dbc");
 }
 
 TEST(FaultInjectionTest, LinkCyclesEnd) {

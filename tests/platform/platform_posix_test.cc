@@ -34,7 +34,7 @@ TEST(ReadWholeFileTest, ReturnsEveryByteReadOrMapped) {
     const std::string bytes = Pattern(size);
     WriteFile(dir / "t.csv", bytes);
     FileContents contents;
-    ASSERT_TRUE(ReadWholeFile(dir / "t.csv", contents));
+    ASSERT_EQ(ReadWholeFile(dir / "t.csv", contents), ReadResult::Read);
     EXPECT_TRUE(contents.View() == bytes);
     EXPECT_TRUE(contents.Intact());
   }
@@ -60,7 +60,7 @@ TEST(ReadWholeFileTest, RefusesWhatIsNotARegularFileAndSaysWhy) {
     SCOPED_TRACE(c.name);
     FileContents contents;
     std::string reason;
-    EXPECT_FALSE(ReadWholeFile(dir / c.name, contents, &reason));
+    EXPECT_EQ(ReadWholeFile(dir / c.name, contents, &reason), ReadResult::CannotOpen);
     EXPECT_EQ(reason, c.reason);
   }
 }
