@@ -15,11 +15,11 @@ int main(int argc, char** argv) {
   dbcpack::StreamSink errors(stderr);
   const int status =
       dbcpack::RunUnpack(dbcpack::platform::CommandLineArguments(argc, argv), out, errors);
-  if (dbcpack::platform::HasOwnConsoleWindow()) {
-    out.Print("\nPress a key to close this window.\n");
-    out.Flush();
-    dbcpack::platform::WaitForKey();
-  }
   out.Flush();
+  // The prompt stands on the console alone, as dbcpack's does, so standard
+  // output holds the same bytes whether or not the program waits.
+  if (dbcpack::platform::HasOwnConsoleWindow()) {
+    dbcpack::platform::WaitForKey("Press a key to close this window.");
+  }
   return status;
 }
