@@ -26,6 +26,16 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
   argv.push_back(const_cast<char*>(binary));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    environment.emplace_back(*variable);
+  }
+  if (limits.injectFaults)
+    environment.push_back(std::string("LD_PRELOAD=") + DBCPACK_FAULT_PRELOAD);
+  std::vector<char*> envp;
+  for (std::string& variable : environment) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  const int outputFlags = O_WRONLY | O_CREAT | (limits.appendOutput ? O_APPEND : O_TRUNC);
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) return result;
   const pid_t child = ::fork();
@@ -39,6 +49,10 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
     ::close(out[0]);
     ::close(err[0]);
     if (::chdir(directory.c_str()) != 0) ::_exit(127);
+    if (limits.outputFile != nullptr) {
+      const int file = ::open(limits.outputFile, outputFlags, 0644);
+      if (file < 0 || ::dup2(file, 1) < 0) ::_exit(127);
+    }
     if (limits.fileSize > 0) {
       const auto bytes = static_cast<rlim_t>(limits.fileSize);
       const struct rlimit limit = {bytes, bytes};
@@ -54,7 +68,7 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
       const auto id = static_cast<uid_t>(limits.userId);
       if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) ::_exit(127);
     }
-    ::execv(binary, argv.data());
+    ::execve(binary, argv.data(), envp.data());
     ::_exit(127);
   }
   ::close(out[1]);
