@@ -34,6 +34,25 @@ const std::string kUsage =
     "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
     "Give --help for the options and the workflow.\n";
 
+// A table whose types a guess settles: ints far past the string block,
+// offsets at the starts of its strings, floats whose bits are no plausible
+// int (int,string,float).
+std::string ItemsTable() {
+  return DbcBytes()
+      .Header(2, 3, 12, 7)
+      .Int(100000)
+      .Int(1)
+      .Float(2.5f)
+      .Int(200000)
+      .Int(0)
+      .Float(-1.0f)
+      .Raw(std::string("\0Sword\0", 7))
+      .Str();
+}
+
+// One int far past its one-byte string block: guessed int.
+std::string IntTable() { return DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str(); }
+
 // The messages of a file unpacked with its types guessed; one found in a
 // folder is one of many, for which a layouts file is the advice.
 std::string Unpacked(const std::string& dbc, const std::string& guess, bool inFolder = false) {
@@ -65,11 +84,7 @@ std::string Unpack(const TempDir& dir, const std::vector<std::string>& arguments
 TEST(UnpackEndToEndTest, UnpacksAFolderKeepsEditsAndPacksBackToTheSameBytes) {
   TempDir dir;
   fs::create_directories(dir / "data/sub");
-  // Unambiguous to a guess: ints far past the string block, offsets at the
-  // starts of its strings, floats whose bits are no plausible int.
-  DbcBytes bytes;
-  bytes.Header(2, 3, 12, 7).Int(100000).Int(1).Float(2.5f).Int(200000).Int(0).Float(-1.0f);
-  const std::string weapons = bytes.Raw(std::string("\0Sword\0", 7)).Str();
+  const std::string weapons = ItemsTable();
   WriteFile(dir / "data/sub/weapons.dbc", weapons);
   // The packer's output beside its source, and the user's edits.
   WriteFile(dir / "data/items.csv", testing::kGoodTable);
@@ -149,7 +164,7 @@ TEST(UnpackEndToEndTest, FoldersThatCannotBeReadAreErrors) {
   // Root reads any folder, so as root dbcunpack runs as "nobody" (65534).
   const bool root = ::geteuid() == 0;
   TempDir dir;
-  const std::string table = DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str();
+  const std::string table = IntTable();
   fs::create_directories(dir / "data/locked");
   fs::create_directory(dir / "closed");
   fs::create_directory(dir / "readonly");
@@ -186,17 +201,7 @@ TEST(UnpackEndToEndTest, FoldersThatCannotBeReadAreErrors) {
 TEST(UnpackEndToEndTest, LayoutsArePrintedEditedAndGivenOnce) {
   TempDir dir;
   fs::create_directories(dir / "data");
-  const std::string items = DbcBytes()
-                                .Header(2, 3, 12, 7)
-                                .Int(100000)
-                                .Int(1)
-                                .Float(2.5f)
-                                .Int(200000)
-                                .Int(0)
-                                .Float(-1.0f)
-                                .Raw(std::string("\0Sword\0", 7))
-                                .Str();
-  WriteFile(dir / "data/items.dbc", items);
+  WriteFile(dir / "data/items.dbc", ItemsTable());
   // A large int reads as a computed float as well.
   WriteFile(dir / "data/Stamps.dbc",
             DbcBytes().Header(1, 2, 8, 1).Int(100000).Int(1234567890).Raw({"\0", 1}).Str());
@@ -260,8 +265,8 @@ TEST(UnpackEndToEndTest, RefusalsAndFaultsSayWhatHappened) {
   TempDir dir;
   fs::create_directories(dir / "data");
   fs::create_directory(dir / "failing-listing");
-  WriteFile(dir / "data/t.dbc", DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str());
-  WriteFile(dir / "failing-listing/t.dbc", ReadFile(dir / "data/t.dbc"));
+  WriteFile(dir / "data/t.dbc", IntTable());
+  WriteFile(dir / "failing-listing/t.dbc", IntTable());
   fs::create_directory(dir / "empty");
   WriteFile(dir / "lay.txt", "t.dbc int\n");
   WriteFile(dir / "redirected.txt", "t.dbc int\n");
@@ -376,19 +381,9 @@ TEST(UnpackEndToEndTest, RefusalsAndFaultsSayWhatHappened) {
 TEST(UnpackEndToEndTest, RefreshedLayoutsKeepEveryLine) {
   TempDir dir;
   fs::create_directories(dir / "data/sub");
-  WriteFile(dir / "data/items.dbc", DbcBytes()
-                                        .Header(2, 3, 12, 7)
-                                        .Int(100000)
-                                        .Int(1)
-                                        .Float(2.5f)
-                                        .Int(200000)
-                                        .Int(0)
-                                        .Float(-1.0f)
-                                        .Raw(std::string("\0Sword\0", 7))
-                                        .Str());
-  const std::string small = DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str();
-  WriteFile(dir / "data/new.dbc", small);
-  WriteFile(dir / "data/sub/NEW.dbc", small);
+  WriteFile(dir / "data/items.dbc", ItemsTable());
+  WriteFile(dir / "data/new.dbc", IntTable());
+  WriteFile(dir / "data/sub/NEW.dbc", IntTable());
   const std::string kept =
       "# checked by hand\r\nitems.dbc int,string,float\r\nITEMS.DBC int,string\r\n"
       "stamps.dbc int,int";
@@ -424,13 +419,12 @@ TEST(UnpackEndToEndTest, RefreshedLayoutsKeepEveryLine) {
 TEST(UnpackEndToEndTest, FolderRunIsSortedFindsAnyCaseAndIsSummedUp) {
   TempDir dir;
   fs::create_directories(dir / "data/b");
-  const std::string small = DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str();
   // Made out of order; a string block that no record uses is not packed
   // again.
   WriteFile(dir / "data/z.dbc",
             DbcBytes().Header(1, 1, 4, 8).Int(100000).Raw(std::string("\0unused\0", 8)).Str());
-  WriteFile(dir / "data/b/items.dbc", small);
-  WriteFile(dir / "data/EFFECTS.DBC", small);
+  WriteFile(dir / "data/b/items.dbc", IntTable());
+  WriteFile(dir / "data/EFFECTS.DBC", IntTable());
   WriteFile(dir / "data/a.dbc", std::string("WDBC\x01\0\0\0", 8));
   EXPECT_EQ(Unpack(dir, {"data"}, 1,
                    Unpacked("data/EFFECTS.DBC", "int", true) +
