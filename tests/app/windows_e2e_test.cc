@@ -233,8 +233,17 @@ TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
       "' (guessed; give --types to correct them): int,string\nCSV file created '" + name +
       ".csv'.\nRound trip exact for '" + name + "'.\n";
   EXPECT_EQ(Printable(run.output.substr(0, unpacked.size())), Printable(unpacked));
-  // The reason is the system's, in its language: one line, one full stop.
-  const std::string missing = run.output.substr(std::min(unpacked.size(), run.output.size()));
+  // The reason is the system's, in its language: one line, one full stop;
+  // the summary follows it.
+  const std::string summary =
+      "Unpacked '2' files: '1' round trip exact, '0' not exact, '1' failed.\n"
+      "Failed: 'missing.dbc'\n";
+  EXPECT_TRUE(run.output.ends_with(summary)) << Printable(run.output);
+  const std::size_t end = run.output.size() >= unpacked.size() + summary.size()
+                              ? run.output.size() - summary.size()
+                              : 0;
+  const std::string missing =
+      run.output.substr(std::min(unpacked.size(), end), end - std::min(unpacked.size(), end));
   const std::string opening = "ERROR: Can't open file 'missing.dbc': ";
   EXPECT_EQ(missing.substr(0, opening.size()), opening) << Printable(run.output);
   EXPECT_GT(missing.size(), opening.size() + 2);
