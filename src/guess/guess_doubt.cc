@@ -63,8 +63,13 @@ void JudgePlacement(const BytePlacement& placement, std::vector<TypeDoubt>& doub
     if (placement.isByte[k] != placement.runnerUp[k])
       fields.push_back(static_cast<std::uint32_t>(k + 1));
   }
+  // Positions, said as positions: "field '4'", never a bare '4' that
+  // reads like a count.
+  const auto positions = [](const std::vector<std::uint32_t>& list) {
+    return (list.size() == 1 ? "field " : "fields ") + FieldRuns(list);
+  };
   std::string reading = "the 1-byte fields may be ";
-  reading.append(FieldRuns(other)).append(" rather than ").append(FieldRuns(guessed));
+  reading.append(positions(other)).append(" rather than ").append(positions(guessed));
   doubts.push_back(TypeDoubt{std::move(fields), std::move(reading)});
 }
 

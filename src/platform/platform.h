@@ -22,6 +22,15 @@ namespace dbcpack::platform {
 
 class FileContents;
 
+// The system's words for a C library error number (errno), as a failed
+// write to a C stream such as standard output leaves it.
+std::string ErrorNumberText(int error);
+
+// Whether standard output goes to the very file at `path`, as after a
+// redirection into a file the program is about to read. False whenever it
+// cannot tell.
+bool IsStandardOutput(const std::string& path);
+
 // Reads the whole of a regular file. Refuses, without blocking, anything
 // that is not a regular file once opened (FIFOs, sockets, devices,
 // directories, dangling links): CannotOpen, as for a file that cannot be

@@ -66,6 +66,32 @@ TEST(DiscoveryTest, TakesExactlyThePathsEndingInDotCsv) {
             Sorted({r + "/.csv", r + "/a.csv", r + "/a.tar.csv", r + "/x.csv/deeper/in.csv"}));
 }
 
+// Each program takes its own ending whole: not an editor's backup
+// (items.csv~) nor a longer ending (t.csvx) beside the tables. dbcpack's
+// ".csv" must match in case; dbcunpack's ".dbc" may come in any case.
+TEST(DiscoveryTest, TakesTheWholeEndingAndNoLookAlike) {
+  TempDir dir;
+  const std::string r = dir.Path();
+  for (const char* name : {"items.csv", "items.csv~", "t.csvx", "A.CSV", "items.dbc", "items.dbc~",
+                           "t.dbcx", "EFFECTS.DBC", "b.Dbc"}) {
+    WriteFile(dir / name, kGood);
+  }
+  struct Case {
+    std::string_view extension;
+    ExtensionCase extensionCase;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {".csv", ExtensionCase::Exact, {r + "/items.csv"}},
+      {".dbc", ExtensionCase::Any, {r + "/EFFECTS.DBC", r + "/b.Dbc", r + "/items.dbc"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> found;
+    CollectFiles(r, c.extension, found, nullptr, c.extensionCase);
+    EXPECT_EQ(Sorted(found), c.expected) << c.extension;
+  }
+}
+
 TEST(DiscoveryTest, ListsASubdirectorysTablesWhereItIsMet) {
   TempDir dir;
   const std::string r = dir.Path();

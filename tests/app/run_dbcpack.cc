@@ -30,6 +30,16 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
   // Opened here, so that a child that drops its privileges starts the
   // binary even where the user it became cannot reach the build folder.
   const int program = ::open(binary, O_RDONLY | O_CLOEXEC);
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    environment.emplace_back(*variable);
+  }
+  if (limits.injectFaults)
+    environment.push_back(std::string("LD_PRELOAD=") + DBCPACK_FAULT_PRELOAD);
+  std::vector<char*> envp;
+  for (std::string& variable : environment) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  const int outputFlags = O_WRONLY | O_CREAT | (limits.appendOutput ? O_APPEND : O_TRUNC);
   int out[2], err[2];
   if (program < 0 || ::pipe(out) != 0 || ::pipe(err) != 0) return result;
   const pid_t child = ::fork();
@@ -43,6 +53,10 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
     ::close(out[0]);
     ::close(err[0]);
     if (::chdir(directory.c_str()) != 0) ::_exit(127);
+    if (limits.outputFile != nullptr) {
+      const int file = ::open(limits.outputFile, outputFlags, 0644);
+      if (file < 0 || ::dup2(file, 1) < 0) ::_exit(127);
+    }
     if (limits.fileSize > 0) {
       const auto bytes = static_cast<rlim_t>(limits.fileSize);
       const struct rlimit limit = {bytes, bytes};
@@ -55,7 +69,7 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
     }
     if (limits.userId >= 0 && !BecomeUser(limits.userId)) ::_exit(127);
-    ::fexecve(program, argv.data(), environ);
+    ::fexecve(program, argv.data(), envp.data());
     ::_exit(127);
   }
   ::close(program);

@@ -20,7 +20,8 @@ struct RunResult {
 const char* DbcpackBinary();
 const char* DbcunpackBinary();
 
-// Resource limits and identity for the child; 0 leaves a limit as it is.
+// Resource limits, identity and surroundings for the child; 0 leaves a
+// limit as it is.
 struct RunLimits {
   // RLIMIT_FSIZE in bytes: a write past it fails (or raises SIGXFSZ, unless
   // the program ignores it).
@@ -30,6 +31,14 @@ struct RunLimits {
   // When not negative, the child drops to this user and group id (as root
   // only), so that permissions apply to it.
   int userId = -1;
+  // When set, standard output goes to this file instead of being captured,
+  // opened as the shell's '>' (or '>>', with appendOutput) opens it.
+  const char* outputFile = nullptr;
+  bool appendOutput = false;
+  // Preloads the library that cuts files named "cut-short" short while
+  // they are read and fails the listings of folders named
+  // "failing-listing".
+  bool injectFaults = false;
 };
 
 RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60,

@@ -236,10 +236,19 @@ TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
   const std::string unpacked =
       "Loading file '" + name + "'.\nField types of '" + name +
       "' (guessed; give --types to correct them): int,string\nCSV file created '" + name +
-      ".csv'.\nRound trip exact.\n";
+      ".csv'.\nRound trip exact for '" + name + "'.\n";
   EXPECT_EQ(Printable(run.output.substr(0, unpacked.size())), Printable(unpacked));
-  // The reason is the system's, in its language: one line, one full stop.
-  const std::string missing = run.output.substr(std::min(unpacked.size(), run.output.size()));
+  // The reason is the system's, in its language: one line, one full stop;
+  // the summary follows it.
+  const std::string summary =
+      "Unpacked '2' files: '1' round trip exact, '0' not exact, '1' failed.\n"
+      "Failed: 'missing.dbc'\n";
+  EXPECT_TRUE(run.output.ends_with(summary)) << Printable(run.output);
+  const std::size_t end = run.output.size() >= unpacked.size() + summary.size()
+                              ? run.output.size() - summary.size()
+                              : 0;
+  const std::string missing =
+      run.output.substr(std::min(unpacked.size(), end), end - std::min(unpacked.size(), end));
   const std::string opening = "ERROR: Can't open file 'missing.dbc': ";
   EXPECT_EQ(missing.substr(0, opening.size()), opening) << Printable(run.output);
   EXPECT_GT(missing.size(), opening.size() + 2);
@@ -255,8 +264,38 @@ TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
             Printable("ERROR: Unknown option '--frob'.\n"
                       "Usage: dbcunpack [--types LIST | --layouts FILE] [--force] PATH...\n"
                       "       dbcunpack [--layouts FILE] --print-layouts PATH...\n"
+                      "       dbcunpack --update-layouts FILE PATH...\n"
                       "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
                       "Give --help for the options and the workflow.\n"));
+}
+
+// A folder is walked as on Linux: ".dbc" in any case and nothing that only
+// starts with it, the files in byte order of their paths whatever order
+// the listing gives them in, and the summary at the end.
+TEST(WindowsEndToEndTest, UnpacksAFolderInTheOrderOfItsPaths) {
+  TempDir dir;
+  fs::create_directories(Utf8Path(dir / "data/b"));
+  const std::string small = DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str();
+  for (const char* name : {"data/z.dbc", "data/b/items.dbc", "data/EFFECTS.DBC", "data/t.dbcx"}) {
+    WriteUtf8File(dir / name, small);
+  }
+  WriteUtf8File(dir / "data/a.dbc", std::string("WDBC\x01\0\0\0", 8));
+  const RunResult run = RunProgram(DBCUNPACK_BINARY, {"data"}, dir.Path());
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.errors, "");
+  const auto unpacked = [](const std::string& dbc) {
+    return "Loading file '" + dbc + "'.\nField types of '" + dbc +
+           "' (guessed; give a layouts file to correct them): int\nCSV file created '" + dbc +
+           ".csv'.\nRound trip exact for '" + dbc + "'.\n";
+  };
+  EXPECT_EQ(Printable(run.output),
+            Printable(unpacked("data/EFFECTS.DBC") +
+                      "Loading file 'data/a.dbc'.\nERROR: 'data/a.dbc': File is shorter than a "
+                      "DBC header ('8' of '20' bytes).\n" +
+                      unpacked("data/b/items.dbc") + unpacked("data/z.dbc") +
+                      "Unpacked '4' files: '3' round trips exact, '0' not exact, '1' failed.\n"
+                      "Failed: 'data/a.dbc'\n"));
 }
 
 // ---- The key wait ------------------------------------------------------

@@ -81,6 +81,15 @@ mode_t CreationMode() {
 
 }  // namespace
 
+std::string ErrorNumberText(int error) { return ErrorText(error); }
+
+bool IsStandardOutput(const std::string& path) {
+  struct stat output;
+  struct stat file;
+  return ::fstat(STDOUT_FILENO, &output) == 0 && ::stat(path.c_str(), &file) == 0 &&
+         S_ISREG(output.st_mode) && output.st_dev == file.st_dev && output.st_ino == file.st_ino;
+}
+
 // ---- Whole files --------------------------------------------------------
 
 namespace {

@@ -468,6 +468,36 @@ PathKind KindOf(const std::string& path, std::string* reason) {
   return kind;
 }
 
+std::string ErrorNumberText(int error) {
+  // The C runtime's own words; the program reads no locale, so they are
+  // its English ones. Single-threaded where it is asked.
+  const char* text = std::strerror(error);  // NOLINT(concurrency-mt-unsafe)
+  return text != nullptr ? text : "Unknown error";
+}
+
+bool IsStandardOutput(const std::string& path) {
+  const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  BY_HANDLE_FILE_INFORMATION outputInfo;
+  if (output == nullptr || output == INVALID_HANDLE_VALUE ||
+      ::GetFileType(output) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(output, &outputInfo)) {
+    return false;
+  }
+  std::wstring wide;
+  if (!ToSystemPath(path, wide)) return false;
+  const HANDLE file = ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION fileInfo;
+  const bool same = ::GetFileInformationByHandle(file, &fileInfo) &&
+                    fileInfo.dwVolumeSerialNumber == outputInfo.dwVolumeSerialNumber &&
+                    fileInfo.nFileIndexHigh == outputInfo.nFileIndexHigh &&
+                    fileInfo.nFileIndexLow == outputInfo.nFileIndexLow;
+  ::CloseHandle(file);
+  return same;
+}
+
 bool Exists(const std::string& path) {
   std::wstring wide;
   return ToSystemPath(path, wide) && ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
