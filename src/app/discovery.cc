@@ -67,6 +67,24 @@ void CollectFiles(const std::string& dir, std::string_view extension,
   walk.Folder(dir, true);
 }
 
+bool CollectFolder(const std::string& dir, std::string_view extension,
+                   std::vector<std::string>& found, bool& complete, MessageSink& sink) {
+  std::string root = dir;
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  std::vector<SkippedFolder> skipped;
+  CollectFiles(root, extension, found, &skipped);
+  for (const SkippedFolder& folder : skipped) {
+    const char* path = folder.path == root ? dir.c_str() : folder.path.c_str();
+    if (folder.partly) {
+      sink.Print("ERROR: Can't read folder '%s': %s.\n", path, folder.reason.c_str());
+    } else {
+      sink.Print("ERROR: Can't open folder '%s': %s.\n", path, folder.reason.c_str());
+    }
+  }
+  complete = skipped.empty();
+  return skipped.empty() || skipped.front().path != root || skipped.front().partly;
+}
+
 void CollectCsvFiles(const std::string& dir) { CollectFiles(dir, ".csv", csvFiles); }
 
 }  // namespace dbcpack

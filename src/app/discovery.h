@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "table/message_sink.h"
+
 namespace dbcpack {
 
 // A folder of the walk that could not be listed, or not to its end, and
@@ -26,6 +28,15 @@ struct SkippedFolder {
 // is given, it is noted there, in walk order.
 void CollectFiles(const std::string& dir, std::string_view extension,
                   std::vector<std::string>& found, std::vector<SkippedFolder>* skipped = nullptr);
+
+// CollectFiles for a folder named on a command line: "data/" names the same
+// folder as "data", and its files "data/x.csv". Unlike the packer's walk,
+// it is not silent: every folder that could not be listed or read to its
+// end is an error on `sink`, named as the user named it, since it holds
+// files the user asked for and did not get. Returns false when `dir`
+// itself could not be listed; `complete` is false when any folder failed.
+bool CollectFolder(const std::string& dir, std::string_view extension,
+                   std::vector<std::string>& found, bool& complete, MessageSink& sink);
 
 // The collected paths, in walk order.
 extern std::vector<std::string> csvFiles;

@@ -198,24 +198,9 @@ bool PrintLayout(const std::string& dbcPath, const UnpackOptions& options, Messa
 // Walks `dir` like the packer does and unpacks every ".dbc" file that is
 // not the packer's own output.
 bool UnpackDirectory(const std::string& dir, const UnpackOptions& options, MessageSink& sink) {
-  // "data/" names the same folder as "data", and its files "data/x.dbc".
-  std::string root = dir;
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
   std::vector<std::string> found;
-  std::vector<SkippedFolder> skipped;
-  CollectFiles(root, ".dbc", found, &skipped);
-  // Not silent, as the packer's walk is: a folder left out is files the
-  // user asked for and did not get.
-  for (const SkippedFolder& folder : skipped) {
-    // The folder named on the command line, as it was named.
-    const char* path = folder.path == root ? dir.c_str() : folder.path.c_str();
-    if (folder.partly) {
-      sink.Print("ERROR: Can't read folder '%s': %s.\n", path, folder.reason.c_str());
-    } else {
-      sink.Print("ERROR: Can't open folder '%s': %s.\n", path, folder.reason.c_str());
-    }
-  }
-  if (!skipped.empty() && skipped.front().path == root && !skipped.front().partly) return false;
+  bool complete = true;
+  if (!CollectFolder(dir, ".dbc", found, complete, sink)) return false;
   constexpr std::string_view kPackedSuffix = ".csv.dbc";
   std::erase_if(found, [&](const std::string& path) {
     return path.ends_with(kPackedSuffix) &&
@@ -223,9 +208,9 @@ bool UnpackDirectory(const std::string& dir, const UnpackOptions& options, Messa
   });
   if (found.empty()) {
     sink.Print("No DBC files found in '%s'.\n", dir.c_str());
-    return skipped.empty();
+    return complete;
   }
-  bool allWritten = skipped.empty();
+  bool allWritten = complete;
   for (const std::string& path : found) allWritten = UnpackFile(path, options, sink) && allWritten;
   return allWritten;
 }
