@@ -84,7 +84,9 @@ status=0
 "$build/dbctidy" "$scratch/defaults" >"$scratch/tidy.log" || status=$?
 tidied=$(grep -c "^Tidied .*first line mended" "$scratch/tidy.log" || true)
 quoted=$(sed -n "s/.*'\([0-9]*\)' string cells quoted.*/\1/p" "$scratch/tidy.log" | awk '{ n += $1 } END { print n + 0 }')
-named=$(grep -c "^WARNING: .*spreadsheet's error value" "$scratch/tidy.log" || true)
+named=$(sed -n -e "s/^WARNING: .*: Holds .*spreadsheet's error value.*/1/p" \
+  -e "s/^WARNING: .*: '\([0-9]*\)' more cells hold a spreadsheet's error value.*/\1/p" \
+  "$scratch/tidy.log" | awk '{ n += $1 } END { print n + 0 }')
 refused=$(grep -c '^ERROR' "$scratch/tidy.log" || true)
 same=$(pack_and_count "$scratch/defaults")
 echo "Calc's defaults: $tidied of $tables tables tidied with the first line mended;" \
