@@ -7,12 +7,10 @@
 namespace dbcpack {
 
 void HoldOwnConsoleWindow(StreamSink& out) {
-  if (platform::HasOwnConsoleWindow()) {
-    out.Print("\nPress a key to close this window.\n");
-    out.Flush();
-    platform::WaitForKey();
-  }
   out.Flush();
+  // The prompt stands on the console alone, as dbcpack's does, so standard
+  // output holds the same bytes whether or not the program waits.
+  if (platform::HasOwnConsoleWindow()) platform::WaitForKey("Press a key to close this window.");
 }
 
 }  // namespace dbcpack

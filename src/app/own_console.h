@@ -7,9 +7,9 @@
 
 namespace dbcpack {
 
-// When the process has a console window of its own, says so on `out` and
-// waits for a key; otherwise (a shell, a script, POSIX) returns at once.
-// Flushes `out` either way.
+// Flushes `out`; then, when the process has a console window of its own,
+// waits for a key with a prompt on that console (never on `out`);
+// otherwise (a shell, a script, POSIX) returns at once.
 void HoldOwnConsoleWindow(StreamSink& out);
 
 }  // namespace dbcpack

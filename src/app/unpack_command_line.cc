@@ -154,8 +154,16 @@ bool ParseUnpackCommandLine(const std::vector<std::string>& arguments,
 
 bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink) {
   std::string reason;
-  if (platform::ReadWholeFile(path, contents, &reason)) return true;
-  sink.Print("ERROR: Can't open file '%s': %s.\n", path.c_str(), reason.c_str());
+  switch (platform::ReadWholeFile(path, contents, &reason)) {
+    case platform::ReadResult::Read:
+      return true;
+    case platform::ReadResult::CannotOpen:
+      sink.Print("ERROR: Can't open file '%s': %s.\n", path.c_str(), reason.c_str());
+      return false;
+    case platform::ReadResult::CannotRead:
+      sink.Print("ERROR: Can't read file '%s': %s.\n", path.c_str(), reason.c_str());
+      return false;
+  }
   return false;
 }
 

@@ -2,7 +2,6 @@
 #include "app/run_dbcpack.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+
+#include "test_util.h"
 
 namespace dbcpack::testing {
 
@@ -27,8 +28,11 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
   argv.push_back(const_cast<char*>(binary));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  // Opened here, so that a child that drops its privileges starts the
+  // binary even where the user it became cannot reach the build folder.
+  const int program = ::open(binary, O_RDONLY | O_CLOEXEC);
   int out[2], err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return result;
+  if (program < 0 || ::pipe(out) != 0 || ::pipe(err) != 0) return result;
   const pid_t child = ::fork();
   if (child < 0) return result;
   if (child == 0) {
@@ -51,13 +55,11 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
       limit.rlim_cur = static_cast<rlim_t>(limits.openFiles);
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
     }
-    if (limits.userId >= 0) {
-      const auto id = static_cast<uid_t>(limits.userId);
-      if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) ::_exit(127);
-    }
-    ::execv(binary, argv.data());
+    if (limits.userId >= 0 && !BecomeUser(limits.userId)) ::_exit(127);
+    ::fexecve(program, argv.data(), environ);
     ::_exit(127);
   }
+  ::close(program);
   ::close(out[1]);
   ::close(err[1]);
 
