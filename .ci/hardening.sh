@@ -21,7 +21,7 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/dbcpack-hardening-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 jobs=2
 fuzzSeconds=${FUZZ_SECONDS:-60}
-fuzzTargets=(load_and_write_fuzzer field_reader_fuzzer unpack_fuzzer)
+fuzzTargets=(load_and_write_fuzzer field_reader_fuzzer unpack_fuzzer tidy_fuzzer)
 failed=()
 
 # Runs one named step (a function) and remembers it if it fails.

@@ -5,6 +5,7 @@
 // waits.
 #include <cstdio>
 
+#include "app/own_console.h"
 #include "app/unpack.h"
 #include "platform/platform.h"
 #include "table/message_sink.h"
@@ -15,11 +16,6 @@ int main(int argc, char** argv) {
   dbcpack::StreamSink errors(stderr);
   const int status =
       dbcpack::RunUnpack(dbcpack::platform::CommandLineArguments(argc, argv), out, errors);
-  out.Flush();
-  // The prompt stands on the console alone, as dbcpack's does, so standard
-  // output holds the same bytes whether or not the program waits.
-  if (dbcpack::platform::HasOwnConsoleWindow()) {
-    dbcpack::platform::WaitForKey("Press a key to close this window.");
-  }
+  dbcpack::HoldOwnConsoleWindow(out);
   return status;
 }

@@ -16,6 +16,7 @@ namespace dbcpack::testing {
 
 const char* DbcpackBinary() { return DBCPACK_BINARY; }
 const char* DbcunpackBinary() { return DBCUNPACK_BINARY; }
+const char* DbctidyBinary() { return DBCTIDY_BINARY; }
 
 namespace {
 
@@ -120,6 +121,10 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, const Run
 RunResult RunDbcunpack(const std::string& directory, const std::vector<std::string>& arguments,
                        int timeoutSeconds, const RunLimits& limits) {
   return RunProgram(DBCUNPACK_BINARY, arguments, directory, timeoutSeconds, limits);
+}
+
+RunResult RunDbctidy(const std::string& directory, const std::vector<std::string>& arguments) {
+  return RunProgram(DBCTIDY_BINARY, arguments, directory, 60, {});
 }
 
 }  // namespace dbcpack::testing

@@ -1,4 +1,4 @@
-// Runs the built dbcpack and dbcunpack binaries in a directory, the way a
+// Runs the built dbcpack, dbcunpack and dbctidy binaries in a directory, the way a
 // user would but without a terminal: in a new session (so they cannot reach
 // one and never wait for a key), standard input from /dev/null, standard
 // output captured.
@@ -19,6 +19,7 @@ struct RunResult {
 // Paths of the binaries under test.
 const char* DbcpackBinary();
 const char* DbcunpackBinary();
+const char* DbctidyBinary();
 
 // Resource limits, identity and surroundings for the child; 0 leaves a
 // limit as it is.
@@ -47,5 +48,8 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60,
 // dbcunpack with `arguments` (argv[0] left out), in `directory`.
 RunResult RunDbcunpack(const std::string& directory, const std::vector<std::string>& arguments,
                        int timeoutSeconds = 60, const RunLimits& limits = {});
+
+// dbctidy with `arguments` (argv[0] left out), in `directory`.
+RunResult RunDbctidy(const std::string& directory, const std::vector<std::string>& arguments);
 
 }  // namespace dbcpack::testing

@@ -1,9 +1,10 @@
-// End-to-end tests of dbcpack.exe (and dbcunpack.exe) on Windows: the real
-// programs started with CreateProcessW in a scratch folder, their standard
-// output captured through a pipe, and the files left checked byte for
-// byte. The conversions run without a console (DETACHED_PROCESS), as in a
-// CI runner, so the programs never wait for a key; the key waits have tests
-// of their own that share a console with the program and type into it.
+// End-to-end tests of dbcpack.exe (and dbcunpack.exe, dbctidy.exe) on
+// Windows: the real programs started with CreateProcessW in a scratch
+// folder, their standard output captured through a pipe, and the files left
+// checked byte for byte. The conversions run without a console
+// (DETACHED_PROCESS), as in a CI runner, so the programs never wait for a
+// key; the key waits have tests of their own that share a console with the
+// program and type into it.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -267,6 +268,16 @@ TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
                       "       dbcunpack --update-layouts FILE PATH...\n"
                       "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
                       "Give --help for the options and the workflow.\n"));
+
+  // The text as a spreadsheet saves it, tidied in place: the file that
+  // stands there is replaced.
+  WriteUtf8File(dir / (name + ".csv"), "\"Int\",\"String\"\r\n100000,\"\xC3\x9F\"\r\n");
+  const RunResult tidied = RunProgram(DBCTIDY_BINARY, {name + ".csv"}, dir.Path());
+  EXPECT_EQ(tidied.exitCode, 0u);
+  EXPECT_EQ(Printable(tidied.output),
+            Printable("Tidied '" + name + ".csv': first line mended, line ends made LF.\n"));
+  EXPECT_EQ(Printable(ReadUtf8File(dir / (name + ".csv"))),
+            Printable("int,string\n100000,\"\xC3\x9F\"\n"));
 }
 
 // A folder is walked as on Linux: ".dbc" in any case and nothing that only
