@@ -104,4 +104,23 @@ bool RunOverPaths(const std::vector<std::string>& paths, const FileSearch& searc
   return anyFolder;
 }
 
+bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink) {
+  std::string reason;
+  switch (platform::ReadWholeFile(path, contents, &reason)) {
+    case platform::ReadResult::Read:
+      return true;
+    case platform::ReadResult::CannotOpen:
+      sink.Print("ERROR: Can't open file '%s': %s.\n", path.c_str(), reason.c_str());
+      return false;
+    case platform::ReadResult::CannotRead:
+      sink.Print("ERROR: Can't read file '%s': %s.\n", path.c_str(), reason.c_str());
+      return false;
+  }
+  return false;
+}
+
+void SayCutShort(const std::string& path, MessageSink& sink) {
+  sink.Print("ERROR: Can't read file '%s': File was cut short while it was read.\n", path.c_str());
+}
+
 }  // namespace dbcpack

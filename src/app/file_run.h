@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
 #include "table/message_sink.h"
 
 namespace dbcpack {
@@ -75,5 +76,13 @@ struct RunFile {
 // false to end the run there. Returns whether any path was a folder.
 bool RunOverPaths(const std::vector<std::string>& paths, const FileSearch& search, RunTally& tally,
                   MessageSink& sink, const std::function<bool(const RunFile&)>& each);
+
+// Reads the whole of a file the run takes: false after the error that
+// names it with the system's reason (it could not be opened, or not read).
+bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink);
+
+// The error for a file another program cut short while it was read (no
+// system call failed, so the words are ours).
+void SayCutShort(const std::string& path, MessageSink& sink);
 
 }  // namespace dbcpack

@@ -7,7 +7,6 @@
 
 #include "app/build_info.h"
 #include "app/file_run.h"
-#include "app/unpack_command_line.h"
 #include "platform/platform.h"
 #include "table/spreadsheet_tidy.h"
 

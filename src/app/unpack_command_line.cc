@@ -2,6 +2,7 @@
 // and the layouts file it names.
 #include "app/unpack_command_line.h"
 
+#include "app/file_run.h"
 #include "platform/platform.h"
 
 namespace dbcpack {
@@ -192,25 +193,6 @@ bool ParseUnpackCommandLine(const std::vector<std::string>& arguments,
     }
   }
   return RefuseConflicts(commandLine, sink);
-}
-
-bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink) {
-  std::string reason;
-  switch (platform::ReadWholeFile(path, contents, &reason)) {
-    case platform::ReadResult::Read:
-      return true;
-    case platform::ReadResult::CannotOpen:
-      sink.Print("ERROR: Can't open file '%s': %s.\n", path.c_str(), reason.c_str());
-      return false;
-    case platform::ReadResult::CannotRead:
-      sink.Print("ERROR: Can't read file '%s': %s.\n", path.c_str(), reason.c_str());
-      return false;
-  }
-  return false;
-}
-
-void SayCutShort(const std::string& path, MessageSink& sink) {
-  sink.Print("ERROR: Can't read file '%s': File was cut short while it was read.\n", path.c_str());
 }
 
 namespace {

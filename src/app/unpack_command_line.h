@@ -33,14 +33,6 @@ std::string_view UnpackHelp();
 bool ParseUnpackCommandLine(const std::vector<std::string>& arguments,
                             UnpackCommandLine& commandLine, MessageSink& errors);
 
-// Reads the whole file at `path` for dbcunpack: false after the error that
-// names it with the system's reason.
-bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink);
-
-// The error for a file another program cut short while it was read (no
-// system call failed, so the words are ours).
-void SayCutShort(const std::string& path, MessageSink& sink);
-
 // Reads the layouts file options.layoutsPath names, if any, into
 // options.layouts, and its text into options.layoutsText. For
 // --update-layouts a file that does not exist yet is none. Returns false
