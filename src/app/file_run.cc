@@ -18,7 +18,7 @@ bool RunOverFolder(const std::string& dir, const FileSearch& search, RunTally& t
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   std::vector<std::string> found;
   std::vector<SkippedFolder> skipped;
-  CollectFiles(root, search.extension, found, &skipped, ExtensionCase::Any);
+  CollectFiles(root, search.extension, found, &skipped, search.extensionCase);
   // Byte order of the paths, whatever order the system lists a folder in.
   std::sort(found.begin(), found.end());
   std::sort(skipped.begin(), skipped.end(),

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/discovery.h"
 #include "platform/platform.h"
 #include "table/message_sink.h"
 
@@ -50,13 +51,15 @@ void PrintSummary(const RunTally& tally, const SummaryWords& words, MessageSink&
 
 // What a folder walk looks for.
 struct FileSearch {
-  // The ending of the names taken, in any case: ".dbc" takes EFFECTS.DBC.
+  // The ending of the names taken; in any case, ".dbc" takes EFFECTS.DBC.
   std::string_view extension;
   // The kind of file, for "No DBC files found in 'data'."
   const char* kind;
   // Files found that are left out, such as another program's outputs; may
   // be empty.
   std::function<bool(const std::string&)> leaveOut;
+  // Whether the ending must match byte for byte.
+  ExtensionCase extensionCase = ExtensionCase::Any;
 };
 
 // A file of a run, and whether a folder walk found it (rather than the

@@ -126,8 +126,10 @@ int RunTidy(const std::vector<std::string>& arguments, MessageSink& sink, Messag
     errors.Write(kUsage);
     return kTidyBadCommand;
   }
+  // The files dbcpack takes, ".csv" exactly: tidying a file that the
+  // packer then passes over would only hide that it is passed over.
   RunTally tally;
-  RunOverPaths(commandLine.paths, FileSearch{".csv", "CSV", {}}, tally, sink,
+  RunOverPaths(commandLine.paths, FileSearch{".csv", "CSV", {}, ExtensionCase::Exact}, tally, sink,
                [&](const RunFile& file) {
                  tally.Add(file.path, TidyFile(file.path, sink));
                  return true;
