@@ -452,6 +452,19 @@ bool SameValues(const RecordSample& sample, const std::vector<bool>& a,
   return true;
 }
 
+// How many one-byte fields of a placement read 0 in every sampled record.
+std::size_t ZeroByteFields(const RecordSample& sample, const std::vector<bool>& isByte) {
+  std::size_t zeros = 0;
+  std::size_t at = 0;
+  for (const bool byte : isByte) {
+    bool zero = byte;
+    for (std::uint32_t r = 0; r < sample.rows && zero; ++r) zero = sample.Row(r)[at] == 0;
+    zeros += zero ? 1 : 0;
+    at += byte ? 1 : 4;
+  }
+  return zeros;
+}
+
 }  // namespace
 
 bool PlaceByteColumns(const TableImage& table, std::uint32_t bytes, const StringStarts& strings,
@@ -474,6 +487,12 @@ bool PlaceByteColumns(const TableImage& table, std::uint32_t bytes, const String
   const double best = search.Best(0, placement.isByte);
   const double second = search.Best(1, placement.runnerUp);
   if (second == kNever || SameValues(sample, placement.isByte, placement.runnerUp)) {
+    // A one-byte field beside a field of zeros reads the same either way:
+    // an unused four-byte field is far more common than an unused byte.
+    if (second != kNever &&
+        ZeroByteFields(sample, placement.runnerUp) < ZeroByteFields(sample, placement.isByte)) {
+      placement.isByte.swap(placement.runnerUp);
+    }
     placement.runnerUp.clear();
     placement.margin = kNever;
   } else {

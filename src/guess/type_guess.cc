@@ -1,7 +1,8 @@
 // The guess in three steps: the one-byte columns are placed; the columns
 // that hold string offsets are chosen so that they explain the string
 // block; every other four-byte column is a float or an int by what its
-// values read as. Each step says what it is unsure of.
+// values read as, or where they do not settle it, by the run of columns it
+// stands in. Each step says what it is unsure of.
 #include "guess/type_guess.h"
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "dbc/dbc_reader.h"
 #include "guess/byte_placement.h"
 #include "guess/column_evidence.h"
+#include "guess/column_runs.h"
 #include "guess/record_sample.h"
 #include "guess/string_coverage.h"
 
@@ -65,6 +67,7 @@ bool ChooseStrings(const TableImage& table, const StringStarts& strings, const W
     for (const std::size_t c : doubt.instead) instead.push_back(candidateFields[c]);
     AddStringSwap(candidateFields[doubt.candidate], instead, guess.doubts);
   }
+  for (const std::size_t c : choice.lone) AddStringOrInt(candidateFields[c], guess.doubts);
   return choice.explainsBlock;
 }
 
@@ -78,14 +81,7 @@ bool ReadAs(const TableImage& table, const std::vector<bool>& isByte, const Stri
   }
   const WordColumns words = EvidenceOfWords(table, isByte, strings);
   const bool explains = ChooseStrings(table, strings, words, guess);
-  for (std::size_t i = 0; i < words.fields.size(); ++i) {
-    const std::uint32_t k = words.fields[i];
-    if (guess.types[k] == FieldType::String) continue;
-    const ColumnEvidence& evidence = words.evidence[i];
-    const bool isFloat = evidence.anyValue && evidence.floats && evidence.floatLean > 0;
-    guess.types[k] = isFloat ? FieldType::Float : FieldType::Int;
-    JudgeFloatOrInt(evidence, guess.types[k], k, guess.doubts);
-  }
+  TypeFloatsAndInts(words.fields, words.evidence, guess.types, guess.doubts);
   return explains;
 }
 

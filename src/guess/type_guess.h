@@ -1,9 +1,9 @@
 // Guessing the column types of a DBC file, which does not store them: the
 // record size tells how many columns are one byte wide, the values where
 // they lie, the string block which columns hold its strings, and the
-// values of each other column whether it holds floats or ints. What the
-// evidence does not settle is kept as doubts, so that the user learns
-// which columns to check.
+// values of each other column, or the run of columns it stands in, whether
+// it holds floats or ints. What the evidence does not settle is kept as
+// doubts, so that the user learns which columns to check.
 #pragma once
 
 #include <string>

@@ -214,8 +214,8 @@ TEST(UnpackEndToEndTest, LayoutsArePrintedEditedAndGivenOnce) {
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(run.output,
             "items.dbc int,string,float\n"
-            "# data/Stamps.dbc: Guessed types uncertain: field '2' may be float rather than int.\n"
-            "Stamps.dbc int,int\n");
+            "# data/Stamps.dbc: Guessed types uncertain: field '2' may be int rather than float.\n"
+            "Stamps.dbc int,float\n");
   EXPECT_FALSE(testing::Exists(dir / "data/items.dbc.csv"));
 
   // Corrected in another case, with a comment: every file of that name

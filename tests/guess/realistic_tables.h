@@ -1,8 +1,10 @@
 // Generated tables that look like the DBC tables people unpack: an id
 // first, references, enums, flags and masks, runs of mostly-zero floats,
 // names, paths and blocks of locale strings, now and then a run of one-byte
-// columns, and the int columns that read like floats (a filler pattern,
-// time stamps, masks with a high bit). The yardstick of the type guess.
+// columns; arrays of every type (positions, bounds and curves of computed
+// floats, slots of references and of paths); the int columns that read
+// like floats (a filler pattern, time stamps, masks with a high bit) and
+// the filler in float columns too. The yardstick of the type guess.
 #pragma once
 
 #include <cstdint>
