@@ -78,6 +78,12 @@ struct FirstUses {
     return static_cast<std::size_t>(std::lower_bound(starts.begin(), starts.end(), offset) -
                                     starts.begin());
   }
+  // Whether the walk met the string at `offset`: a string past the block
+  // the header declares may be met by none.
+  bool Met(std::uint32_t offset) const {
+    const std::size_t i = IndexOf(offset);
+    return i < starts.size() && starts[i] == offset;
+  }
 };
 
 enum class Outcome { Explains, Unused, Dropped };
@@ -205,6 +211,7 @@ bool OneValueColumns::TryDrop(std::size_t c, std::vector<bool>& chosen) {
 }
 
 bool OneValueColumns::TryAdd(std::size_t c, std::vector<bool>& chosen) {
+  if (!uses_.Met(shapes_[c].first)) return false;
   const std::size_t i = uses_.IndexOf(shapes_[c].first);
   const Position with = std::min(uses_.where[i], shapes_[c].where);
   if (!Fits(i, with)) return false;
