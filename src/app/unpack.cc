@@ -30,6 +30,7 @@ struct FileTypes {
   const Layout* layout = nullptr;
   bool guessed = false;
   std::vector<TypeDoubt> doubts;
+  std::vector<FieldType> otherReading;  // of an unsure guess, for a layouts text
 };
 
 // The first layout of the file's name whose types fit it; none fitting is
@@ -62,9 +63,12 @@ bool ChooseTypes(const TableImage& table, const std::string& dbcPath, const Unpa
   const std::vector<const Layout*> named = LayoutsNamed(options.layouts, BaseName(dbcPath));
   if (!named.empty()) return TakeLayout(table, dbcPath, options, named, chosen, sink);
   TypeGuess guess;
-  if (!GuessFieldTypes(table, guess, dbcPath, sink)) return false;
+  const OtherReading other =
+      options.layoutsOut != nullptr ? OtherReading::Read : OtherReading::Skip;
+  if (!GuessFieldTypes(table, guess, dbcPath, sink, other)) return false;
   chosen.types = std::move(guess.types);
   chosen.doubts = std::move(guess.doubts);
+  chosen.otherReading = std::move(guess.otherReading);
   chosen.guessed = true;
   return true;
 }
@@ -166,8 +170,24 @@ bool WritableName(std::string_view name) {
          !space(name.front()) && !space(name.back());
 }
 
-// The layouts line of one file, a comment before it when the guess is
-// unsure, to options.layoutsOut.
+// The lines of one file in a layouts text: when the guess is unsure, a
+// comment naming what to check, the line, and the other reading commented
+// out, so that switching to it is moving one '#'.
+std::string LayoutLines(std::string_view name, const std::string& dbcPath,
+                        const FileTypes& chosen) {
+  std::string text;
+  if (!chosen.doubts.empty()) {
+    text.append("# ").append(dbcPath).append(": Guessed types uncertain: ");
+    text.append(DoubtText(chosen.doubts)).append(".\n");
+  }
+  text.append(LayoutLine(name, chosen.types)).push_back('\n');
+  if (!chosen.otherReading.empty()) {
+    text.append("# ").append(LayoutLine(name, chosen.otherReading)).push_back('\n');
+  }
+  return text;
+}
+
+// The layouts lines of one file to options.layoutsOut.
 bool PrintLayout(const std::string& dbcPath, const UnpackOptions& options, MessageSink& sink) {
   const std::string_view name = BaseName(dbcPath);
   if (!WritableName(name)) {
@@ -187,11 +207,7 @@ bool PrintLayout(const std::string& dbcPath, const UnpackOptions& options, Messa
     return false;
   }
   if (!typed) return false;
-  if (!chosen.doubts.empty()) {
-    options.layoutsOut->Print("# %s: Guessed types uncertain: %s.\n", dbcPath.c_str(),
-                              DoubtText(chosen.doubts).c_str());
-  }
-  options.layoutsOut->Write(LayoutLine(name, chosen.types) + "\n");
+  options.layoutsOut->Write(LayoutLines(name, dbcPath, chosen));
   return true;
 }
 

@@ -85,10 +85,28 @@ bool ReadAs(const TableImage& table, const std::vector<bool>& isByte, const Stri
   return explains;
 }
 
+// The other reading: with the placement in doubt, the other placement read
+// as a whole, since its fields are others; else every doubt taken the
+// other way.
+void ReadOtherWay(const TableImage& table, const BytePlacement& placement, bool placementSure,
+                  const StringStarts& strings, TypeGuess& guess) {
+  if (guess.doubts.empty()) return;
+  if (!placementSure) {
+    TypeGuess other;
+    ReadAs(table, placement.runnerUp, strings, other);
+    guess.otherReading = std::move(other.types);
+    return;
+  }
+  guess.otherReading = guess.types;
+  for (const TypeDoubt& doubt : guess.doubts) {
+    for (const auto& [field, type] : doubt.instead) guess.otherReading[field] = type;
+  }
+}
+
 }  // namespace
 
 bool GuessFieldTypes(const TableImage& table, TypeGuess& guess, const std::string& name,
-                     MessageSink& sink) {
+                     MessageSink& sink, OtherReading other) {
   const std::uint32_t fields = table.fieldCount;
   const auto bytes = static_cast<std::uint32_t>((4 * std::uint64_t{fields} - table.recordSize) / 3);
   // Offsets may point past a block the header under-states.
@@ -115,6 +133,7 @@ bool GuessFieldTypes(const TableImage& table, TypeGuess& guess, const std::strin
   std::vector<TypeDoubt> doubts;
   JudgePlacement(placement, doubts);
   guess.doubts.insert(guess.doubts.begin(), doubts.begin(), doubts.end());
+  if (other == OtherReading::Read) ReadOtherWay(table, placement, doubts.empty(), strings, guess);
   return true;
 }
 
