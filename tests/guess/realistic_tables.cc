@@ -111,9 +111,17 @@ std::string Capital(std::string word) {
   return word;
 }
 
+std::string NameText(TableGenerator& g) {
+  const std::string first = Capital(Word(g));
+  return first + " " + Word(g);
+}
+
 std::string Sentence(TableGenerator& g, std::uint32_t words) {
   std::string text = Capital(Word(g));
-  for (std::uint32_t i = 1; i < words; ++i) text += (g.Chance(0.1) ? ", " : " ") + Word(g);
+  for (std::uint32_t i = 1; i < words; ++i) {
+    text += g.Chance(0.1) ? ", " : " ";
+    text += Word(g);
+  }
   return text + ".";
 }
 
@@ -125,7 +133,8 @@ std::string PathText(TableGenerator& g) {
   static const char* const starts[] = {"n", "r", "", "", "", "big_"};
   static const char* const endings[] = {".mdl", ".mesh", ".wav", ".png", ""};
   std::string path = folders[g.Below(6)];
-  path += starts[g.Below(6)] + Word(g);
+  path += starts[g.Below(6)];
+  path += Word(g);
   if (g.Chance(0.5)) path += "_" + Word(g);
   if (g.Chance(0.3)) path += std::to_string(g.Below(20));
   return path + endings[g.Below(5)];
@@ -162,7 +171,7 @@ std::string Quoted(const std::string& value) {
 void MakeStringPool(Column& c, TableGenerator& g) {
   const std::uint32_t count = c.kind == Kind::FewStrings ? 1 + g.Below(2) : g.Scale(1, 200);
   for (std::uint32_t i = 0; i < count; ++i) {
-    c.pool.push_back(c.kind == Kind::Path ? PathText(g) : Capital(Word(g)) + " " + Word(g));
+    c.pool.push_back(c.kind == Kind::Path ? PathText(g) : NameText(g));
   }
   if (c.kind == Kind::FewStrings) c.p = 0.01 + 0.5 * g.Uniform();
 }
@@ -200,7 +209,8 @@ void MakeNumberColumn(Column& c, TableGenerator& g) {
       break;
     case Kind::Computed:
     case Kind::Measured:
-      c.scale = std::ldexp(1 + g.Uniform(), static_cast<int>(g.Below(14)) - 4);
+      c.scale = 1 + g.Uniform();
+      c.scale = std::ldexp(c.scale, static_cast<int>(g.Below(14)) - 4);
       break;
     case Kind::Curve:
       c.n = 20 + g.Below(200);  // computed as fractions of this
@@ -279,8 +289,10 @@ std::int64_t IntValue(Column& c, TableGenerator& g) {
     case Kind::Constant:
     case Kind::LocaleMask:
       return c.base;
-    case Kind::Color:
-      return (g.Chance(0.5) ? 0xFF000000 : 0) | g.Below(0x1000000);
+    case Kind::Color: {
+      const std::int64_t alpha = g.Chance(0.5) ? 0xFF000000 : 0;
+      return alpha | g.Below(0x1000000);
+    }
     case Kind::Filler:
       return on ? kFillerBits : 0;
     case Kind::TimeStamp:
@@ -324,8 +336,11 @@ std::string FloatValue(Column& c, TableGenerator& g) {
       return on ? c.pool[g.Below(static_cast<std::uint32_t>(c.pool.size()))] : "0";
     case Kind::SparseSet:
       return on ? sparseSet[g.Below(4)] : "0";
-    case Kind::Duration:
-      return on ? std::to_string(g.Below(g.Scale(2, 600)) * (g.Chance(0.5) ? 500 : 1000)) : "0";
+    case Kind::Duration: {
+      if (!on) return "0";
+      const std::uint32_t count = g.Below(g.Scale(2, 600));
+      return std::to_string(count * (g.Chance(0.5) ? 500 : 1000));
+    }
     case Kind::Computed:
     case Kind::Measured:
     case Kind::Curve:
@@ -340,7 +355,7 @@ std::string StringValue(Column& c, const std::vector<std::string>& row, TableGen
   switch (c.kind) {
     case Kind::Name:
       if (g.Chance(0.03)) return "";
-      return g.Chance(0.6) ? Capital(Word(g)) + " " + Word(g) : pick();
+      return g.Chance(0.6) ? NameText(g) : pick();
     case Kind::Path:
     case Kind::FewStrings:
       return g.Chance(c.p) ? pick() : "";
@@ -447,7 +462,8 @@ void AddRandom(std::vector<Column>& columns, std::uint32_t count, TableGenerator
     if (g.Chance(0.04)) {
       static const Kind arrays[] = {Kind::Reference, Kind::Count, Kind::SparseFloat,
                                     Kind::SparseSet, Kind::Path};
-      AddArray(columns, arrays[g.Below(5)], 2 + g.Below(7), g);
+      const Kind kind = arrays[g.Below(5)];
+      AddArray(columns, kind, 2 + g.Below(7), g);
       continue;
     }
     columns.push_back(MakeColumn(RandomKind(g), g));
@@ -617,7 +633,8 @@ std::uint64_t TableGenerator::Bits() {
 std::uint32_t TableGenerator::Scale(std::uint32_t low, std::uint32_t high) {
   const auto octaves = static_cast<std::uint32_t>(std::bit_width(high / low));
   for (;;) {
-    const double v = std::ldexp(low * (1 + Uniform()), static_cast<int>(Below(octaves)));
+    const double mantissa = low * (1 + Uniform());
+    const double v = std::ldexp(mantissa, static_cast<int>(Below(octaves)));
     if (v <= high) return static_cast<std::uint32_t>(v);
   }
 }

@@ -30,7 +30,9 @@ class TableGenerator {
   explicit TableGenerator(std::uint64_t seed) : state_(seed) {}
   GeneratedTable Next();
 
-  // splitmix64, and draws made from it with exact arithmetic only.
+  // splitmix64, and draws made from it with exact arithmetic only, one draw
+  // at a time: the operands of an expression and the arguments of a call
+  // are evaluated in an order each compiler picks.
   std::uint64_t Bits();
   std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(Bits() % n); }
   double Uniform() { return static_cast<double>(Bits() >> 11) / 9007199254740992.0; }
