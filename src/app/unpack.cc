@@ -31,6 +31,7 @@ struct FileTypes {
   const Layout* layout = nullptr;
   bool guessed = false;
   std::vector<TypeDoubt> doubts;
+  std::vector<FieldType> otherReading;  // of an unsure guess, for a layouts text
 };
 
 // One run over the paths: what it was asked, where its words go, and what
@@ -89,9 +90,13 @@ bool ChooseTypes(const TableImage& table, const std::string& dbcPath, const Unpa
   const std::vector<const Layout*> named = LayoutsNamed(options.layouts, BaseName(dbcPath));
   if (!named.empty()) return TakeLayout(table, dbcPath, options, named, chosen, sink);
   TypeGuess guess;
-  if (!GuessFieldTypes(table, guess, dbcPath, sink)) return false;
+  // Only a layouts text has a place for the other reading.
+  const OtherReading other =
+      options.printLayouts || options.updateLayouts ? OtherReading::Read : OtherReading::Skip;
+  if (!GuessFieldTypes(table, guess, dbcPath, sink, other)) return false;
   chosen.types = std::move(guess.types);
   chosen.doubts = std::move(guess.doubts);
+  chosen.otherReading = std::move(guess.otherReading);
   chosen.guessed = true;
   return true;
 }
@@ -188,7 +193,8 @@ platform::WriteResult WriteAndCheck(const std::string& csvPath,
 }
 
 // The lines of a table the layouts file does not name: a comment first
-// when the guess is unsure, then its NAME TYPES line. A line the text
+// when the guess is unsure, then its NAME TYPES line, then the other
+// reading commented out. A line the text
 // already holds, from a table of the same name in another folder, is not
 // added twice.
 void AddLayoutLines(const std::string& dbcPath, std::string_view name, const FileTypes& chosen,
@@ -204,6 +210,11 @@ void AddLayoutLines(const std::string& dbcPath, std::string_view name, const Fil
     text.append(DoubtText(chosen.doubts)).append(".").append(run.lineEnd);
   }
   text.append(LayoutLine(name, chosen.types)).append(run.lineEnd);
+  // The other reading of an unsure guess, commented out: switching to it
+  // is moving one '#'.
+  if (!chosen.otherReading.empty()) {
+    text.append("# ").append(LayoutLine(name, chosen.otherReading)).append(run.lineEnd);
+  }
   run.layoutsOut->Write(text);
   run.added.push_back(Layout{std::string(name), chosen.types, 0});
 }

@@ -158,6 +158,39 @@ TEST(UnpackEndToEndTest, UnpacksAFolderKeepsEditsAndPacksBackToTheSameBytes) {
             "");
 }
 
+// An unsure guess in a layouts text comes with its other reading, a whole
+// line commented out: moving one '#' switches to it, and the table so
+// typed packs back into the same bytes.
+TEST(UnpackEndToEndTest, TheOtherReadingIsOneHashAway) {
+  TempDir dir;
+  fs::create_directories(dir / "data");
+  // A key and a time stamp, whose bits read as a float of many digits.
+  const std::string stamps =
+      DbcBytes().Header(1, 2, 8, 1).Int(100000).Int(1234567890).Raw({"\0", 1}).Str();
+  WriteFile(dir / "data/stamps.dbc", stamps);
+  const testing::RunResult run = RunDbcunpack(dir.Path(), {"--print-layouts", "data"});
+  const std::string guessed = "stamps.dbc int,float\n";
+  const std::string other = "stamps.dbc int,int\n";
+  ASSERT_EQ(
+      run.output,
+      "# data/stamps.dbc: Guessed types uncertain: field '2' may be int rather than float.\n" +
+          guessed + "# " + other);
+
+  std::string layouts = run.output;
+  layouts.replace(layouts.find(guessed), guessed.size() + 2, "# " + guessed);
+  WriteFile(dir / "layouts.txt", layouts);
+  EXPECT_EQ(Unpack(dir, {"--layouts", "layouts.txt", "data"}, 0,
+                   "Loading file 'data/stamps.dbc'.\n"
+                   "Field types of 'data/stamps.dbc' (from 'layouts.txt' line '3'): int,int\n"
+                   "CSV file created 'data/stamps.dbc.csv'.\n"
+                   "Round trip exact for 'data/stamps.dbc'.\n"),
+            "");
+  EXPECT_EQ(ReadFile(dir / "data/stamps.dbc.csv"), "int,int\n100000,1234567890\n");
+  testing::RunDbcpack(dir / "data");
+  EXPECT_EQ(testing::Printable(ReadFile(dir / "data/stamps.dbc.csv.dbc")),
+            testing::Printable(stamps));
+}
+
 // Folders it may not read are errors, named with the reason, and the run
 // fails; what can be read is still unpacked.
 TEST(UnpackEndToEndTest, FoldersThatCannotBeReadAreErrors) {
@@ -209,8 +242,9 @@ TEST(UnpackEndToEndTest, LayoutsArePrintedEditedAndGivenOnce) {
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(run.output,
             "items.dbc int,string,float\n"
-            "# data/Stamps.dbc: Guessed types uncertain: field '2' may be float rather than int.\n"
-            "Stamps.dbc int,int\n");
+            "# data/Stamps.dbc: Guessed types uncertain: field '2' may be int rather than float.\n"
+            "Stamps.dbc int,float\n"
+            "# Stamps.dbc int,int\n");
   EXPECT_FALSE(testing::Exists(dir / "data/items.dbc.csv"));
 
   // Corrected in another case, with a comment: every file of that name
