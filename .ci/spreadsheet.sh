@@ -54,7 +54,7 @@ pack_and_count() {
 
 "$build/tests/spreadsheet_tables" "$scratch/dbc" "$tables" 2026
 "$build/dbcunpack" --layouts "$scratch/dbc/layouts.txt" "$scratch/dbc" >"$scratch/unpack.log"
-exact=$(grep -c '^Round trip exact\.$' "$scratch/unpack.log" || true)
+exact=$(grep -c "^Round trip exact for '" "$scratch/unpack.log" || true)
 echo "unpacked: $exact of $tables tables, round trip exact"
 ((exact == tables)) || {
   cat "$scratch/unpack.log"
