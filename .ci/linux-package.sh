@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Linux release archive: builds it, checks that it holds both programs,
+# The Linux release archive: builds it, checks that it holds the programs,
 # their manual pages and the documents in the layout of a prefix, and that
 # the programs need nothing newer than the glibc the README promises (and no
 # libstdc++ at all), so that a new symbol cannot quietly raise the
@@ -20,7 +20,8 @@ archive=$(ls build/package-linux/dbcpack-*-linux-x86_64.tar.gz)
 echo "$archive"
 listing=$(tar tzf "$archive")
 doc=share/doc/dbcpack
-for path in bin/dbcpack bin/dbcunpack share/man/man1/dbcpack.1 share/man/man1/dbcunpack.1 \
+for path in bin/dbcpack bin/dbcunpack bin/dbctidy share/man/man1/dbcpack.1 share/man/man1/dbcunpack.1 \
+  share/man/man1/dbctidy.1 \
   $doc/README.md $doc/docs/dbc-format.md $doc/examples/items.csv $doc/examples/more/broken.csv; do
   grep -q "/$path\$" <<<"$listing" || {
     echo "$path is missing from the archive"
@@ -36,7 +37,7 @@ if [[ -n $loose ]]; then
   exit 1
 fi
 status=0
-for program in build/package-linux/dbcpack build/package-linux/dbcunpack; do
+for program in build/package-linux/dbcpack build/package-linux/dbcunpack build/package-linux/dbctidy; do
   versions=$(objdump -T "$program" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -uV)
   highest=$(tail -n 1 <<<"$versions")
   echo "$program: needs glibc $highest"

@@ -40,4 +40,10 @@ cmake --workflow --preset package-windows >>"$log" 2>&1 || {
   tail -n 20 "$log"
   exit "$status"
 }
-ls build/windows/dbcpack-*-win64.zip
+zip=$(ls build/windows/dbcpack-*-win64.zip)
+echo "$zip"
+# The README stands at the top of the zip, where whoever opens it sees it.
+cmake -E tar tf "$zip" | grep -qx 'dbcpack-[^/]*/README.md' || {
+  echo "README.md is not at the top of $zip"
+  exit 1
+}

@@ -1,7 +1,7 @@
 # Release archives made by CPack: dbcpack-<version>-linux-x86_64.tar.gz on
 # Linux and dbcpack-<version>-win64.zip from the Windows cross build, each
 # holding what `cmake --install` puts into a prefix, in the same layout
-# (see the install rules in CMakeLists.txt): both programs, the README, the
+# (see the install rules in CMakeLists.txt): the programs, the README, the
 # documents and the example tables, and on Linux the manual pages. The
 # package-linux and package-windows workflow presets build them.
 #

@@ -1,7 +1,8 @@
 // Fuzz target for the unpacking of one DBC file: arbitrary bytes are read
 // as a DBC file, given column types (guessed, or taken from the input's
 // first bytes), checked, written as CSV text and proven by the round-trip
-// check. What the target checks for itself: the text has one line per
+// check. What the target checks for itself: an unsure guess offers another
+// reading that fits the file; the text has one line per
 // record; unless the writer warned, the text loads without a message and
 // gives back every value; and "exact" is claimed exactly when loading the
 // text and encoding it gives bytes identical to the file, which is worked
@@ -113,7 +114,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!dbcpack::ReadDbc(file, kName, table, messages)) return 0;
   if (types.empty()) {
     dbcpack::TypeGuess guess;
-    if (!dbcpack::GuessFieldTypes(table, guess, kName, messages)) return 0;
+    if (!dbcpack::GuessFieldTypes(table, guess, kName, messages, dbcpack::OtherReading::Read)) {
+      return 0;
+    }
+    // The other reading is one to switch to: it fits the file as well.
+    Check(guess.otherReading.empty() == guess.doubts.empty(),
+          "an unsure guess without its other reading, or a sure one with one");
+    Check(guess.otherReading.empty() ||
+              (guess.otherReading != guess.types &&
+               dbcpack::CheckTypesFit(table, guess.otherReading, kName, messages)),
+          "the other reading does not fit the file");
     types = std::move(guess.types);
   }
   if (!dbcpack::CheckTypesFit(table, types, kName, messages)) return 0;

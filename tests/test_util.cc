@@ -2,6 +2,12 @@
 // Windows build alike, through the standard library's filesystem).
 #include "test_util.h"
 
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -132,5 +138,44 @@ std::string Printable(std::string_view bytes) {
   }
   return text;
 }
+
+#ifndef _WIN32
+int UnprivilegedUser() { return ::geteuid() == 0 ? 65534 : -1; }
+
+bool BecomeUser(int id) {
+  const auto user = static_cast<uid_t>(id);
+  return ::setgroups(0, nullptr) == 0 && ::setgid(user) == 0 && ::setuid(user) == 0;
+}
+
+std::optional<std::string> RunInChild(const std::function<std::string()>& body, int userId) {
+  int fds[2];
+  if (::pipe(fds) != 0) return std::nullopt;
+  const pid_t child = ::fork();
+  if (child < 0) return std::nullopt;
+  if (child == 0) {
+    ::close(fds[0]);
+    if (userId >= 0 && !BecomeUser(userId)) ::_exit(127);
+    const std::string text = body();
+    for (std::size_t done = 0; done < text.size();) {
+      const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
+      if (n <= 0) ::_exit(126);
+      done += static_cast<std::size_t>(n);
+    }
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return std::nullopt;
+  }
+  return text;
+}
+#endif
 
 }  // namespace dbcpack::testing

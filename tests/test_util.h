@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -52,5 +54,18 @@ std::string ConvertedMessages(const std::string& path);
 
 // Printable form of bytes for failure messages: escapes what is not ASCII.
 std::string Printable(std::string_view bytes);
+
+#ifndef _WIN32
+// Root ignores permission bits, so a test of a file or folder closed to the
+// program runs the program as "nobody" (65534) when the tests run as root,
+// as CI does: the user id to drop to, or -1 when permissions apply already.
+int UnprivilegedUser();
+// Makes a forked child user and group `id`, with no other groups.
+bool BecomeUser(int id);
+// Runs `body` in a forked child, as user `userId` when that is not -1, and
+// returns what it returned; nothing when the child did not finish (it
+// crashed, was killed, or could not become that user).
+std::optional<std::string> RunInChild(const std::function<std::string()>& body, int userId = -1);
+#endif
 
 }  // namespace dbcpack::testing

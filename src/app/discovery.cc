@@ -3,7 +3,7 @@
 // and lists a subdirectory's tables where the subdirectory is met.
 #include "app/discovery.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "platform/platform.h"
 
@@ -11,13 +11,29 @@ namespace dbcpack {
 
 std::vector<std::string> csvFiles;
 
+bool SameNameAnyCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 namespace {
 
 struct Walk {
   std::string_view extension;
+  ExtensionCase extensionCase;
   std::vector<std::string>& found;
   std::vector<SkippedFolder>* skipped;
   std::vector<platform::DirectoryId> walkPath;
+
+  // The whole ending, so that a backup (items.csv~) or a longer ending
+  // (t.csvx) is not taken.
+  bool Matches(std::string_view ending) const {
+    return extensionCase == ExtensionCase::Exact ? ending == extension
+                                                 : SameNameAnyCase(ending, extension);
+  }
 
   void Note(const std::string& dir, const std::string& reason, bool partly) {
     if (skipped != nullptr) skipped->push_back({dir, reason, partly});
@@ -46,7 +62,7 @@ struct Walk {
         // directory name counts too. Every path starts with ".", so there
         // is always one.
         const std::size_t dot = path.rfind('.');
-        if (dot != std::string::npos && path.compare(dot, std::string::npos, extension) == 0) {
+        if (dot != std::string::npos && Matches(std::string_view(path).substr(dot))) {
           found.push_back(path);
         }
       } else {
@@ -62,8 +78,9 @@ struct Walk {
 }  // namespace
 
 void CollectFiles(const std::string& dir, std::string_view extension,
-                  std::vector<std::string>& found, std::vector<SkippedFolder>* skipped) {
-  Walk walk{extension, found, skipped, {}};
+                  std::vector<std::string>& found, std::vector<SkippedFolder>* skipped,
+                  ExtensionCase extensionCase) {
+  Walk walk{extension, extensionCase, found, skipped, {}};
   walk.Folder(dir, true);
 }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "app/discovery.h"
+
 namespace dbcpack {
 namespace {
 
@@ -15,17 +17,29 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
 std::string Quoted(std::int64_t number) {
   std::string text(1, '\'');
   text.append(std::to_string(number)).push_back('\'');
   return text;
+}
+
+constexpr char kNoSpaces[] =
+    "Field types must be written without spaces, such as 'int,string,float'";
+constexpr std::string_view kExtension = ".dbc";
+
+// What keeps a name from naming a file the walk can find, if anything: a
+// name is matched against the file's name alone.
+std::string NameProblem(std::string_view name) {
+  std::string problem = "Name '";
+  problem.append(name);
+  if (name.find_first_of("/\\") != std::string_view::npos) {
+    return problem.append("' holds a folder; give the file's name alone, such as 'items.dbc'");
+  }
+  if (name.size() < kExtension.size() ||
+      !SameNameAnyCase(name.substr(name.size() - kExtension.size()), kExtension)) {
+    return problem.append("' does not end in '.dbc'; give the file's name, such as 'items.dbc'");
+  }
+  return {};
 }
 
 // One line without its comment, not blank.
@@ -37,9 +51,11 @@ bool ParseLine(std::string_view line, Layout& layout, std::string& problem) {
   }
   layout.name = std::string(Trim(line.substr(0, split)));
   if (layout.name.ends_with(',')) {
-    problem = "Field types must be written without spaces, such as 'int,string,float'";
+    problem = kNoSpaces;
     return false;
   }
+  problem = NameProblem(layout.name);
+  if (!problem.empty()) return false;
   TypeListError error;
   if (!ParseTypeList(line.substr(split + 1), layout.types, error)) {
     problem = TypeListProblem(error);
@@ -53,11 +69,13 @@ bool ParseLine(std::string_view line, Layout& layout, std::string& problem) {
 std::string TypeListProblem(const TypeListError& error) {
   switch (error.kind) {
     case TypeListError::Kind::EmptyName: {
-      std::string text = "Type of field ";
+      // The words the packer uses for the same mistake in a header line.
+      std::string text = "Name of field ";
       text.append(Quoted(error.position)).append(" is empty");
       return text;
     }
     case TypeListError::Kind::UnknownType: {
+      if (error.entry.find_first_of(" \t") != std::string_view::npos) return kNoSpaces;
       std::string text = "Unknown field type '";
       text.append(error.entry).append("' (int, float, byte or string)");
       return text;
@@ -70,6 +88,8 @@ std::string TypeListProblem(const TypeListError& error) {
 }
 
 bool ParseLayouts(std::string_view text, std::vector<Layout>& layouts, LayoutError& error) {
+  // What Windows editors put before the first line; it is no part of it.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   std::uint32_t number = 0;
   while (!text.empty()) {
     const std::size_t end = std::min(text.find('\n'), text.size());
@@ -89,6 +109,23 @@ bool ParseLayouts(std::string_view text, std::vector<Layout>& layouts, LayoutErr
   return true;
 }
 
+bool IsUtf16Text(std::string_view text) {
+  return text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ||
+         text.find('\0') != std::string_view::npos;
+}
+
+bool WritableLayoutName(std::string_view name) {
+  // A line ending or a '#' would cut the line short, spaces at either end
+  // would be trimmed away.
+  return !name.empty() && name.find_first_of("#\n\r") == std::string_view::npos &&
+         !IsSpace(name.front()) && !IsSpace(name.back()) && NameProblem(name).empty();
+}
+
+std::string_view LineEndOf(std::string_view text) {
+  const std::size_t end = text.find('\n');
+  return end != std::string_view::npos && end > 0 && text[end - 1] == '\r' ? "\r\n" : "\n";
+}
+
 std::string_view BaseName(std::string_view path) {
 #if defined(_WIN32)
   const std::size_t slash = path.find_last_of("/\\");
@@ -101,7 +138,7 @@ std::string_view BaseName(std::string_view path) {
 std::vector<const Layout*> LayoutsNamed(const std::vector<Layout>& layouts, std::string_view name) {
   std::vector<const Layout*> named;
   for (const Layout& layout : layouts) {
-    if (SameName(layout.name, name)) named.push_back(&layout);
+    if (SameNameAnyCase(layout.name, name)) named.push_back(&layout);
   }
   return named;
 }

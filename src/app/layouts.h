@@ -1,10 +1,11 @@
 // A layouts file: the column types of tables by name, given once for a
 // whole folder, so that a type corrected once never has to be corrected
 // again. One table a line, `NAME TYPES` (items.dbc int,string,float); `#`
-// starts a comment; blank lines are allowed. Names are compared without
-// regard to case, since the same table comes with different
-// capitalisation; a name may have several lines (the table in several
-// versions), and a file takes the first whose types fit it.
+// starts a comment; blank lines are allowed; a UTF-8 byte order mark at the
+// start is passed over. Names are file names ending in ".dbc", without a
+// folder, compared without regard to case, since the same table comes with
+// different capitalisation; a name may have several lines (the table in
+// several versions), and a file takes the first whose types fit it.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,19 @@ std::string TypeListProblem(const TypeListError& error);
 // Reads the text of a layouts file. Returns false at the first malformed
 // line, with `error` set.
 bool ParseLayouts(std::string_view text, std::vector<Layout>& layouts, LayoutError& error);
+
+// Whether `text` is UTF-16 (it starts with a byte order mark of UTF-16, or
+// holds NUL bytes, as UTF-16 without one does), which no line of a layouts
+// file can be read from.
+bool IsUtf16Text(std::string_view text);
+
+// Whether a file of this name can stand in a layouts line that reads back
+// as the same name.
+bool WritableLayoutName(std::string_view name);
+
+// The line ending of a layouts text's first line ("\r\n" or "\n"), for
+// lines added to it.
+std::string_view LineEndOf(std::string_view text);
 
 // The file name at the end of `path`, after its last slash (or backslash,
 // on Windows).

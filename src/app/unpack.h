@@ -24,37 +24,30 @@ struct UnpackOptions {
   std::vector<FieldType> types;
   // Replace a CSV file that already exists (it may hold the user's edits).
   bool force = false;
-  // The types of tables by name, read from the file `layoutsPath`; a file
-  // whose name has none is guessed.
+  // The types of tables by name, read from the file `layoutsPath`, whose
+  // text is `layoutsText`; a file whose name has none is guessed.
   std::string layoutsPath;
+  std::string layoutsText;
   std::vector<Layout> layouts;
-  // When set, no CSV file is written: each file's layouts line goes here,
-  // a comment before it when the guess is unsure, and every message to the
-  // sink the run is given.
-  MessageSink* layoutsOut = nullptr;
+  // --print-layouts and --update-layouts: no CSV file is written; the
+  // layouts text is the file's text as it stands, then a line for each
+  // table it does not name (a comment before it when the guess is unsure).
+  // It goes to standard output, and every message to standard error; or,
+  // with updateLayouts, it replaces the file at layoutsPath once complete.
+  bool printLayouts = false;
+  bool updateLayouts = false;
 };
 
 // The whole program but the key wait: reads `arguments` (argv[0] left out)
 // as `dbcunpack [--types LIST | --layouts FILE] [--force] PATH...`,
-// `dbcunpack [--layouts FILE] --print-layouts PATH...`, `--help` or
-// `--version`, unpacks every PATH and returns the exit status. A command
-// line that is refused, and a layouts file that cannot be read, go to
-// `errors` (standard error), so that they never mix with output a script
-// captures; so do all messages of --print-layouts, whose output is the
-// layouts text. Everything else goes to `sink`.
-int RunUnpack(const std::vector<std::string>& arguments, MessageSink& sink, MessageSink& errors);
-
-// Unpacks each path in turn: a directory is walked for its ".dbc" files
-// (leaving out the outputs of the packer, NAME.csv.dbc beside NAME.csv),
-// anything else is unpacked as a file. A folder that cannot be listed,
-// given or found below one given, is an error. Returns the exit status.
-int UnpackPaths(const std::vector<std::string>& paths, const UnpackOptions& options,
-                MessageSink& sink);
-
-// Unpacks the DBC file at `dbcPath` to `dbcPath` + ".csv" and reports
-// whether the round trip is exact. Returns whether the CSV file was written;
-// nothing is written for a file that fails before that. With
-// options.layoutsOut, prints its layouts line instead.
-bool UnpackFile(const std::string& dbcPath, const UnpackOptions& options, MessageSink& sink);
+// `dbcunpack [--layouts FILE] --print-layouts PATH...`,
+// `dbcunpack --update-layouts FILE PATH...`, `--help` or `--version`,
+// unpacks every PATH and returns the exit status. A command line that is
+// refused, and a layouts file that cannot be read, go to `errors` (standard
+// error), so that they never mix with output a script captures; so do all
+// messages of --print-layouts, whose output is the layouts text.
+// Everything else goes to `out`. Output that `out` fails to take ends the
+// run, with an error on `errors` and the status kUnpackSomeFailed.
+int RunUnpack(const std::vector<std::string>& arguments, MessageSink& out, MessageSink& errors);
 
 }  // namespace dbcpack

@@ -1,7 +1,8 @@
 // The command line of dbcunpack, read apart from the run it asks for:
 // `dbcunpack [--types LIST | --layouts FILE] [--force] PATH...`,
-// `dbcunpack [--layouts FILE] --print-layouts PATH...`, `--help`,
-// `--version`; and the layouts file it names.
+// `dbcunpack [--layouts FILE] --print-layouts PATH...`,
+// `dbcunpack --update-layouts FILE PATH...`, `--help`, `--version`; and the
+// layouts file it names.
 #pragma once
 
 #include <string>
@@ -19,7 +20,6 @@ struct UnpackCommandLine {
   std::vector<std::string> paths;
   bool typesSeen = false;
   bool layoutsSeen = false;
-  bool printLayouts = false;
   bool help = false;
   bool version = false;
 };
@@ -33,17 +33,12 @@ std::string_view UnpackHelp();
 bool ParseUnpackCommandLine(const std::vector<std::string>& arguments,
                             UnpackCommandLine& commandLine, MessageSink& errors);
 
-// Reads the whole file at `path` for dbcunpack: false after the error that
-// names it with the system's reason.
-bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink);
-
-// The error for a file another program cut short while it was read (no
-// system call failed, so the words are ours).
-void SayCutShort(const std::string& path, MessageSink& sink);
-
 // Reads the layouts file options.layoutsPath names, if any, into
-// options.layouts. Returns false after an error on `errors` naming the file
-// (and the line, for a malformed one).
+// options.layouts, and its text into options.layoutsText. For
+// --update-layouts a file that does not exist yet is none. Returns false
+// after an error on `errors` naming the file (and the line, for a malformed
+// one): an empty file, one that standard output goes to, or one in UTF-16
+// is refused, since its lines are lost or cannot be read.
 bool ReadLayoutsFile(UnpackOptions& options, MessageSink& errors);
 
 }  // namespace dbcpack

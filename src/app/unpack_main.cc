@@ -5,6 +5,7 @@
 // waits.
 #include <cstdio>
 
+#include "app/own_console.h"
 #include "app/unpack.h"
 #include "platform/platform.h"
 #include "table/message_sink.h"
@@ -15,11 +16,6 @@ int main(int argc, char** argv) {
   dbcpack::StreamSink errors(stderr);
   const int status =
       dbcpack::RunUnpack(dbcpack::platform::CommandLineArguments(argc, argv), out, errors);
-  if (dbcpack::platform::HasOwnConsoleWindow()) {
-    out.Print("\nPress a key to close this window.\n");
-    out.Flush();
-    dbcpack::platform::WaitForKey();
-  }
-  out.Flush();
+  dbcpack::HoldOwnConsoleWindow(out);
   return status;
 }

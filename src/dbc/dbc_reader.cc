@@ -161,10 +161,11 @@ bool ReadDbc(std::string_view bytes, const std::string& name, TableImage& table,
   const std::uint64_t declared = kDbcHeaderSize + recordBytes + header.blockSize;
   if (declared > bytes.size()) {
     sink.Print(
-        "ERROR: '%s': Header declares '%u' records of '%u' bytes and a '%u'-byte string block, "
+        "ERROR: '%s': Header declares %s of '%u' bytes and a '%u'-byte string block, "
         "'%llu' bytes with the header, but the file holds '%llu'.\n",
-        file, header.recordCount, header.recordSize, header.blockSize,
-        static_cast<unsigned long long>(declared), static_cast<unsigned long long>(bytes.size()));
+        file, CountOf(header.recordCount, "record", "records").c_str(), header.recordSize,
+        header.blockSize, static_cast<unsigned long long>(declared),
+        static_cast<unsigned long long>(bytes.size()));
     return false;
   }
   // Both fit in the file, so in size_t.
@@ -215,9 +216,10 @@ bool CheckTypesFit(const TableImage& table, const std::vector<FieldType>& types,
   const std::int64_t size = RecordSizeOf(types);
   if (types.size() == table.fieldCount && size == table.recordSize) return true;
   sink.Print(
-      "ERROR: '%s': The types give '%zu' fields and '%lld'-byte records; the file has '%u' "
-      "fields and '%u'-byte records.\n",
-      name.c_str(), types.size(), static_cast<long long>(size), table.fieldCount, table.recordSize);
+      "ERROR: '%s': The types give %s and '%lld'-byte records; the file has %s and "
+      "'%u'-byte records.\n",
+      name.c_str(), CountOf(types.size(), "field", "fields").c_str(), static_cast<long long>(size),
+      CountOf(table.fieldCount, "field", "fields").c_str(), table.recordSize);
   return false;
 }
 

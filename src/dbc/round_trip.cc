@@ -44,6 +44,28 @@ std::string Refusal(const std::string& messages) {
   return messages.substr(begin, end - begin);
 }
 
+// Two of the packer's messages count string fields from 0, where every
+// message of this program counts from 1: the quoted message keeps its own
+// words, and the field follows as the rest of the run counts it.
+std::string WithFieldCountedFromOne(std::string refusal) {
+  for (const std::string_view start :
+       {"Unexpected end of string in field '", "Missing \" in the end of string in field '"}) {
+    if (!refusal.starts_with(start)) continue;
+    std::uint64_t field = 0;
+    std::size_t at = start.size();
+    for (;
+         at < refusal.size() && at < start.size() + 10 && refusal[at] >= '0' && refusal[at] <= '9';
+         ++at) {
+      field = field * 10 + static_cast<std::uint64_t>(refusal[at] - '0');
+    }
+    if (at == start.size() || at == refusal.size() || refusal[at] != '\'') break;
+    refusal +=
+        " (that is field " + Quote(field + 1) + ", counting from 1 as the other messages do)";
+    break;
+  }
+  return refusal;
+}
+
 // The string at `offset`, or nothing when it does not lie in the block
 // with its NUL.
 std::optional<std::string_view> StringAt(std::string_view block, std::uint32_t offset) {
@@ -320,7 +342,8 @@ RoundTrip CheckRoundTrip(std::span<const std::string_view> csv, std::string_view
   packed.fileName = kTextName;
   StringSink messages;
   if (!packed.LoadCsvContent(csv, messages)) {
-    result.difference = "dbcpack refuses the CSV text: " + Refusal(messages.Text());
+    result.difference =
+        "dbcpack refuses the CSV text: " + WithFieldCountedFromOne(Refusal(messages.Text()));
     return result;
   }
   if (SameBytes(EncodeDbc(packed.Image()), dbcFile)) {

@@ -56,10 +56,19 @@ double SignedBits(std::int64_t value) {
                    : 1 + MagnitudeBits(static_cast<std::uint64_t>(value));
 }
 
-// Scratch space for SortedBits, kept across calls.
+// Scratch space for SortedBits, kept across calls, and the logarithms of
+// the counts of values a sample of `rows` records can hold, looked up
+// rather than computed again for every window of a record.
 struct SortScratch {
+  explicit SortScratch(std::size_t rows) : log2(rows + 2) {
+    for (std::size_t i = 1; i < log2.size(); ++i) log2[i] = std::log2(static_cast<double>(i));
+  }
+  // REQUIRES: `count` is a whole number from 1 to rows + 1.
+  double Log2(double count) const { return log2[static_cast<std::size_t>(count)]; }
+
   std::vector<std::uint32_t> values;
   std::vector<std::pair<double, double>> runs;  // count, bits of the entry
+  std::vector<double> log2;
 };
 
 // Bits of `scratch.values` coded as a table of the k most frequent distinct
@@ -77,7 +86,8 @@ double SortedBits(SortScratch& scratch, std::uint32_t sign, EntryBits entryBits)
   for (std::uint32_t& v : values) v ^= sign;
   std::sort(values.begin(), values.end());
   const double n = static_cast<double>(values.size());
-  const double countBits = 0.5 * std::log2(n + 1);
+  const double log2n = scratch.Log2(n);
+  const double countBits = 0.5 * scratch.Log2(n + 1);
   const double width = std::log2(static_cast<double>(values.back() - values.front()) + 1);
   const double bounds = entryBits(values.front() ^ sign) + entryBits(values.back() ^ sign);
   scratch.runs.clear();
@@ -93,9 +103,10 @@ double SortedBits(SortScratch& scratch, std::uint32_t sign, EntryBits entryBits)
   double escaped = n;
   double best = n * width + bounds;
   for (const auto& [count, entry] : scratch.runs) {
-    table += count * std::log2(n / count) + countBits + entry;
+    table += count * (log2n - scratch.Log2(count)) + countBits + entry;
     escaped -= count;
-    const double rest = escaped > 0 ? escaped * (std::log2(n / escaped) + width) + bounds : 0;
+    const double rest =
+        escaped > 0 ? escaped * (log2n - scratch.Log2(escaped) + width) + bounds : 0;
     best = std::min(best, table + rest);
   }
   return best;
@@ -214,7 +225,8 @@ struct ByteCode {
 // it is set: what flags and masks are, whose bits need not share a byte. A
 // value of all ones (-1, 255), common beside flags, is an exception coded
 // apart.
-double BitPlaneBits(const std::vector<std::uint32_t>& values, int width) {
+double BitPlaneBits(const std::vector<std::uint32_t>& values, int width,
+                    const SortScratch& scratch) {
   const std::uint32_t allOnes = width == 32 ? ~0u : (1u << width) - 1;
   std::uint32_t ones[32] = {};
   std::uint32_t exceptions = 0;
@@ -225,10 +237,11 @@ double BitPlaneBits(const std::vector<std::uint32_t>& values, int width) {
     }
     for (; v != 0; v &= v - 1) ++ones[std::countr_zero(v)];
   }
-  const auto entropy = [](double count, double n) {
+  // n H(count / n), and the bits of the count.
+  const auto entropy = [&scratch](double count, double n) {
     if (count == 0 || count == n) return 0.0;
-    const double p = count / n;
-    return n * -(p * std::log2(p) + (1 - p) * std::log2(1 - p)) + std::log2(n + 1);
+    return n * scratch.Log2(n) - count * scratch.Log2(count) -
+           (n - count) * scratch.Log2(n - count) + scratch.Log2(n + 1);
   };
   const double n = static_cast<double>(values.size());
   const double planes = n - exceptions;
@@ -255,7 +268,8 @@ double ColumnBits(const Code& code, const std::vector<std::uint32_t>& values,
   const auto deltaBits = [](std::uint32_t d) {
     return std::min(Code::Escape(d), SignedBits(Code::DeltaValue(d)));
   };
-  double best = std::min(Code::ColumnOfFloats(values, scratch), BitPlaneBits(values, Code::kWidth));
+  double best =
+      std::min(Code::ColumnOfFloats(values, scratch), BitPlaneBits(values, Code::kWidth, scratch));
   scratch.values.clear();
   for (std::size_t i = 0; i < values.size(); ++i) {
     const double escape = Code::Escape(values[i]);
@@ -295,7 +309,7 @@ PlacementCosts CostsOf(const RecordSample& sample, const StringStarts& strings) 
   // two threads.
   platform::InTwoHalves(size, kWindowsForTwoThreads, [&](std::size_t begin, std::size_t end) {
     std::vector<std::uint32_t> values(sample.rows);
-    SortScratch scratch;
+    SortScratch scratch(sample.rows);
     for (std::size_t p = begin; p < end; ++p) {
       const char* at = sample.bytes.data() + p;
       for (std::uint32_t r = 0; r < sample.rows; ++r, at += size) {
@@ -438,6 +452,19 @@ bool SameValues(const RecordSample& sample, const std::vector<bool>& a,
   return true;
 }
 
+// How many one-byte fields of a placement read 0 in every sampled record.
+std::size_t ZeroByteFields(const RecordSample& sample, const std::vector<bool>& isByte) {
+  std::size_t zeros = 0;
+  std::size_t at = 0;
+  for (const bool byte : isByte) {
+    bool zero = byte;
+    for (std::uint32_t r = 0; r < sample.rows && zero; ++r) zero = sample.Row(r)[at] == 0;
+    zeros += zero ? 1 : 0;
+    at += byte ? 1 : 4;
+  }
+  return zeros;
+}
+
 }  // namespace
 
 bool PlaceByteColumns(const TableImage& table, std::uint32_t bytes, const StringStarts& strings,
@@ -460,6 +487,12 @@ bool PlaceByteColumns(const TableImage& table, std::uint32_t bytes, const String
   const double best = search.Best(0, placement.isByte);
   const double second = search.Best(1, placement.runnerUp);
   if (second == kNever || SameValues(sample, placement.isByte, placement.runnerUp)) {
+    // A one-byte field beside a field of zeros reads the same either way:
+    // an unused four-byte field is far more common than an unused byte.
+    if (second != kNever &&
+        ZeroByteFields(sample, placement.runnerUp) < ZeroByteFields(sample, placement.isByte)) {
+      placement.isByte.swap(placement.runnerUp);
+    }
     placement.runnerUp.clear();
     placement.margin = kNever;
   } else {

@@ -3,8 +3,9 @@
 // at the distinct values of the sample, since what matters is which values
 // a column holds rather than how often. A typed-in float is a short
 // decimal (0.0375, 2.5, 1500) whose bits are many; an int that only reads
-// like a float has few bits set (a mask with a high bit), or the same byte
-// four times (a filler), and is no short decimal.
+// like a float has few bits set (a mask with a high bit). A value of many
+// digits is a computed float far more often than an int, but for a time
+// stamp; the same byte four times (a filler) tells nothing.
 #include "guess/column_evidence.h"
 
 #include <algorithm>
@@ -75,26 +76,39 @@ void CheckEveryRecord(const TableImage& table, const std::vector<std::size_t>& o
   }
 }
 
-bool Filler(std::uint32_t v) { return v != 0 && v == (v & 0xFF) * 0x01010101u; }
+// The same byte four times: memory a writing tool never set (0xCCCCCCCC),
+// found in int and float columns alike. -1 is no filler but an int.
+bool Filler(std::uint32_t v) { return v != 0 && v != 0xFFFFFFFF && v == (v & 0xFF) * 0x01010101u; }
 
-// Weight of a value that is neither a short decimal nor a mask: a computed
-// float, or a large int such as a time stamp. Negative floats are common,
-// large negative ints are not.
-constexpr double kNegativeNoise = 0.5;
-constexpr double kPositiveNoise = -0.25;
+// Weights of one distinct value: + for a float, - for an int.
+constexpr double kTypedIn = 1;
+constexpr double kComputed = 0.5;
+constexpr double kMask = -1;
+// Time stamps since 1978, as ints; as floats, every positive one above
+// 1e-29.
+constexpr std::uint32_t kLeastStamp = 1u << 28;
 
-// One distinct value's weight: + for a float, - for an int; `noise` is set
-// for a value that is neither a short decimal nor a mask.
-double FloatWeight(std::uint32_t v, bool& noise) {
-  noise = false;
-  if (Filler(v)) return -2;
-  if ((v & 0x7FFFFFFF) == 0) return 0;  // -0
+// Weighs one distinct value; counts the positive ones of many digits.
+void Weigh(std::uint32_t v, ColumnEvidence& evidence, std::uint32_t& positiveNoise) {
+  ++evidence.weighed;
+  if ((v & 0x7FFFFFFF) == 0) return;  // -0
+  const bool mask = std::popcount(v) <= kMaskBits;
   // A round float is also a mask of a few bits (2.5 is bits 30 and 21),
   // but float columns are far more common than masks of high bits.
-  if (ShortestDigits(v) <= kShortDigits) return 1;
-  if (std::popcount(v) <= kMaskBits) return -1;
-  noise = true;
-  return (v >> 31) != 0 ? kNegativeNoise : kPositiveNoise;
+  if (ShortestDigits(v) <= kShortDigits) {
+    evidence.floatLean += kTypedIn;
+    evidence.floatFor += kTypedIn;
+    // 2.0 is bit 30 too, a flag; 3.0 and 0.5 are seldom masks.
+    evidence.plainDecimal = evidence.plainDecimal || std::popcount(v & 0x7FFFFFFF) > 1;
+  } else if (mask) {
+    evidence.floatLean += kMask;
+    evidence.floatAgainst -= kMask;
+  } else {
+    // Computed floats and large ints alike; large ints are rare but for
+    // time stamps, which a column keeps within weeks of one another.
+    evidence.floatLean += kComputed;
+    positiveNoise += (v >> 31) == 0 ? 1 : 0;
+  }
 }
 
 void WeighValues(const RecordSample& sample, std::size_t offset, ColumnEvidence& evidence) {
@@ -106,23 +120,19 @@ void WeighValues(const RecordSample& sample, std::size_t offset, ColumnEvidence&
   }
   std::sort(values.begin(), values.end());
   values.erase(std::unique(values.begin(), values.end()), values.end());
+  std::erase_if(values, [](std::uint32_t v) { return Filler(v); });
   // Evenly over the range of values when there are many.
   const std::size_t step = values.size() / kWeighedValues + 1;
-  std::size_t weighed = 0;
-  std::size_t noisy = 0;
-  std::size_t negative = 0;
-  for (std::size_t i = 0; i < values.size(); i += step, ++weighed) {
-    bool noise;
-    const double weight = FloatWeight(values[i], noise);
-    evidence.floatLean += weight;
-    if (!noise) (weight > 0 ? evidence.floatFor : evidence.floatAgainst) += std::abs(weight);
-    noisy += noise ? 1 : 0;
-    negative += noise && (values[i] >> 31) != 0 ? 1 : 0;
-  }
-  if (weighed != 0) {
-    evidence.noiseShare = static_cast<double>(noisy) / static_cast<double>(weighed);
-    evidence.negativeNoiseShare = static_cast<double>(negative) / static_cast<double>(weighed);
-  }
+  std::uint32_t positiveNoise = 0;
+  for (std::size_t i = 0; i < values.size(); i += step) Weigh(values[i], evidence, positiveNoise);
+  if (values.empty()) return;
+  evidence.low = values.front();
+  evidence.high = values.back();
+  // Large floats have few digits now and then: a time stamp's are mostly
+  // many.
+  evidence.stampLike = evidence.weighed >= 2 && 2 * positiveNoise >= evidence.weighed &&
+                       evidence.low >= kLeastStamp && evidence.high <= 0x7FFFFFFF &&
+                       evidence.high - evidence.low <= kStampSpread;
 }
 
 }  // namespace
@@ -143,8 +153,9 @@ bool PlausibleFloat(std::uint32_t bits) {
   if (exponent - kMinFloatExponent <= kMaxFloatExponent - kMinFloatExponent) return true;
   // Zeros, and the largest float, which tables hold for "no limit".
   if ((bits & 0x7FFFFFFF) == 0 || (bits & 0x7FFFFFFF) == 0x7F7FFFFF) return true;
+  // No filler has either exponent.
   if (exponent == 0 || exponent == 0xFF) return false;
-  return ShortestDigits(bits) <= kShortDigits;
+  return Filler(bits) || ShortestDigits(bits) <= kShortDigits;
 }
 
 std::vector<ColumnEvidence> EvidenceOf(const TableImage& table, const RecordSample& sample,

@@ -17,22 +17,32 @@ struct ColumnEvidence {
   // Over every record: whether any value is not 0, whether every value is
   // 0 or a string start, and whether every value is a float a table holds
   // (no NaN, which CSV text cannot carry, and a usual magnitude or a short
-  // decimal).
+  // decimal) or a filler.
   bool anyValue = false;
   bool offsets = true;
   bool floats = true;
-  // Over the distinct values of the sample: positive when they read as
-  // typed-in floats (0.7, 2.5, 1500), negative when as ints that only look
-  // like floats (bit masks, a filler such as 0xCCCCCCCC); about 0 when
-  // neither (a computed float and a time stamp alike). One unit a value.
+  // Over the distinct values of the sample but 0 and fillers (memory the
+  // writing tool never set, in int and float columns alike): positive when
+  // they read as floats, typed in (0.7, 2.5, 1500) or computed (58.939102),
+  // negative when as ints that only look like floats (bit masks). One unit
+  // a typed-in value or a mask, half a unit a computed one.
   double floatLean = 0;
-  // The clear evidence either way (short decimals for, masks and fillers
-  // against), and the share of values that are neither.
+  // The clear evidence either way: short decimals for, masks against.
   double floatFor = 0;
   double floatAgainst = 0;
-  double noiseShare = 0;
-  double negativeNoiseShare = 0;  // of those, negative: floats, as ints so large are rare
+  std::uint32_t weighed = 0;  // distinct values weighed
+  bool plainDecimal = false;  // among them a short decimal that is no mask
+  // Every value weighed is a large positive int within weeks of the
+  // others: a time stamp, or a computed float of a narrow range. `low` and
+  // `high` are the least and the greatest.
+  bool stampLike = false;
+  std::uint32_t low = 0;
+  std::uint32_t high = 0;
 };
+
+// The widest spread of a column of time stamps, in seconds: about seven
+// weeks.
+inline constexpr std::uint32_t kStampSpread = 1u << 22;
 
 // The evidence of the four-byte columns at `offsets` in a record, read in
 // one pass over the records.
@@ -42,7 +52,7 @@ std::vector<ColumnEvidence> EvidenceOf(const TableImage& table, const RecordSamp
 
 // The bits of a float that a table holds: a usual binary exponent (within
 // +-40), a zero or the largest float, or outside that range a short
-// decimal (1e-30, 2.5e12).
+// decimal (1e-30, 2.5e12); or a filler.
 bool PlausibleFloat(std::uint32_t bits);
 
 // Significant digits of the shortest decimal that gives the float.

@@ -9,17 +9,8 @@ namespace dbcpack {
 namespace {
 
 // Another placement within this many bits of the sample is a close call.
-constexpr double kCloseBits = 64;
+constexpr double kCloseBits = 32;
 constexpr double kCloseBitsPerRow = 0.5;
-// A float-or-int lean of less than this many values, or a minority of at
-// least this share of the majority, leaves the column open.
-constexpr double kClearLean = 1;
-constexpr double kMinorityShare = 0.25;
-// Values that are neither short decimals nor masks, in at least this share,
-// read as computed floats and as large ints alike.
-// Unless many are negative: large negative ints are rare.
-constexpr double kNoisyShare = 0.5;
-constexpr double kNegativeShare = 0.2;
 
 // Built by appending: g++ 12 warns falsely (-Wrestrict) on some chains of
 // string concatenations.
@@ -63,26 +54,29 @@ void JudgePlacement(const BytePlacement& placement, std::vector<TypeDoubt>& doub
     if (placement.isByte[k] != placement.runnerUp[k])
       fields.push_back(static_cast<std::uint32_t>(k + 1));
   }
+  // Positions, said as positions: "field '4'", never a bare '4' that
+  // reads like a count.
+  const auto positions = [](const std::vector<std::uint32_t>& list) {
+    return (list.size() == 1 ? "field " : "fields ") + FieldRuns(list);
+  };
   std::string reading = "the 1-byte fields may be ";
-  reading.append(FieldRuns(other)).append(" rather than ").append(FieldRuns(guessed));
-  doubts.push_back(TypeDoubt{std::move(fields), std::move(reading)});
+  reading.append(positions(other)).append(" rather than ").append(positions(guessed));
+  doubts.push_back(TypeDoubt{std::move(fields), std::move(reading), {}});
 }
 
-void JudgeFloatOrInt(const ColumnEvidence& evidence, FieldType type, std::uint32_t field,
-                     std::vector<TypeDoubt>& doubts) {
-  if (!evidence.anyValue || !evidence.floats) return;
-  const double majority = std::max(evidence.floatFor, evidence.floatAgainst);
-  const double minority = std::min(evidence.floatFor, evidence.floatAgainst);
-  const bool conflicting = minority > 0 && minority >= kMinorityShare * majority;
-  if (std::abs(evidence.floatLean) >= kClearLean && !conflicting &&
-      (evidence.noiseShare < kNoisyShare || evidence.negativeNoiseShare >= kNegativeShare)) {
-    return;
-  }
+void AddFloatOrInt(std::uint32_t field, FieldType type, std::vector<TypeDoubt>& doubts) {
   const bool isFloat = type == FieldType::Float;
   std::string reading = "field ";
   reading.append(Quoted(field + 1))
       .append(isFloat ? " may be int rather than float" : " may be float rather than int");
-  doubts.push_back(TypeDoubt{{field + 1}, std::move(reading)});
+  doubts.push_back(TypeDoubt{
+      {field + 1}, std::move(reading), {{field, isFloat ? FieldType::Int : FieldType::Float}}});
+}
+
+void AddStringOrInt(std::uint32_t field, std::vector<TypeDoubt>& doubts) {
+  std::string reading = "field ";
+  reading.append(Quoted(field + 1)).append(" may be int rather than string");
+  doubts.push_back(TypeDoubt{{field + 1}, std::move(reading), {{field, FieldType::Int}}});
 }
 
 void AddStringSwap(std::uint32_t field, const std::vector<std::uint32_t>& instead,
@@ -99,7 +93,9 @@ void AddStringSwap(std::uint32_t field, const std::vector<std::uint32_t>& instea
       .append(FieldRuns(others))
       .append(others.size() == 1 ? " a string in its stead"
                                  : " (one of them) a string in its stead");
-  doubts.push_back(TypeDoubt{std::move(fields), std::move(reading)});
+  doubts.push_back(TypeDoubt{std::move(fields),
+                             std::move(reading),
+                             {{field, FieldType::Int}, {instead.front(), FieldType::String}}});
 }
 
 std::string DoubtText(const std::vector<TypeDoubt>& doubts) {

@@ -78,6 +78,12 @@ struct FirstUses {
     return static_cast<std::size_t>(std::lower_bound(starts.begin(), starts.end(), offset) -
                                     starts.begin());
   }
+  // Whether the walk met the string at `offset`: a string past the block
+  // the header declares may be met by none.
+  bool Met(std::uint32_t offset) const {
+    const std::size_t i = IndexOf(offset);
+    return i < starts.size() && starts[i] == offset;
+  }
 };
 
 enum class Outcome { Explains, Unused, Dropped };
@@ -205,6 +211,7 @@ bool OneValueColumns::TryDrop(std::size_t c, std::vector<bool>& chosen) {
 }
 
 bool OneValueColumns::TryAdd(std::size_t c, std::vector<bool>& chosen) {
+  if (!uses_.Met(shapes_[c].first)) return false;
   const std::size_t i = uses_.IndexOf(shapes_[c].first);
   const Position with = std::min(uses_.where[i], shapes_[c].where);
   if (!Fits(i, with)) return false;
@@ -267,23 +274,65 @@ bool RepeatsChosen(const TableImage& table, const std::vector<StringCandidate>& 
   return repeats >= 2;
 }
 
+// The columns of one value after a chosen string column, across empty
+// columns: the later slots of an array of paths, each holding one of them,
+// are strings. Value 1, the first string, is the commonest flag too: such
+// a column is a slot only beside two others. A slot alone is a doubt.
+// Candidates come in field order.
+void AddArraySlots(const std::vector<StringCandidate>& candidates,
+                   const std::vector<ValueShape>& shapes, const std::vector<bool>& blank,
+                   OneValueColumns& oneValue, std::vector<bool>& chosen, StringChoice& choice) {
+  std::vector<std::size_t> added;
+  std::vector<std::size_t> ones;
+  const auto endRun = [&] {
+    if (added.size() == 1) choice.lone.push_back(added.front());
+    for (const std::size_t i : ones) {
+      if (added.size() >= 2) oneValue.TryAdd(i, chosen);
+    }
+    added.clear();
+    ones.clear();
+  };
+  bool inRun = false;
+  std::size_t next = 0;  // the field after the last candidate
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const std::uint32_t field = candidates[i].field;
+    for (; next < field; ++next) {
+      if (!blank[next]) inRun = false;
+    }
+    next = field + 1;
+    if (!inRun || shapes[i].many) endRun();
+    if (shapes[i].many || chosen[i]) inRun = chosen[i];
+    if (!inRun || chosen[i]) continue;
+    if (shapes[i].first == 1) {
+      ones.push_back(i);
+    } else if (oneValue.TryAdd(i, chosen)) {
+      added.push_back(i);
+    }
+  }
+  endRun();
+}
+
 // Drops the one-value columns the block does not need, earliest first; a
 // column that repeats the strings of a chosen one in the same records
-// stays a string, and so does one that stands among localised strings
-// unless its value is 1, the first string and the commonest flag.
+// stays a string, and so does one that stands among localised strings or
+// in an array of strings, unless its value is 1, the first string and the
+// commonest flag: that one only among localised strings.
 void DropUnneeded(const TableImage& table, const std::vector<StringCandidate>& candidates,
                   const std::vector<ValueShape>& shapes, const std::vector<bool>& blank,
-                  OneValueColumns& oneValue, std::vector<bool>& chosen) {
+                  OneValueColumns& oneValue, std::vector<bool>& chosen, StringChoice& choice) {
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (chosen[i] && !shapes[i].many) oneValue.TryDrop(i, chosen);
   }
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (chosen[i] || shapes[i].many) continue;
-    const bool stringLike =
-        RepeatsChosen(table, candidates, shapes, chosen, i) ||
-        (shapes[i].first != 1 && InLocaleRun(candidates, shapes, chosen, blank, i));
-    if (stringLike) oneValue.TryAdd(i, chosen);
+    const bool repeats = RepeatsChosen(table, candidates, shapes, chosen, i);
+    const bool first = shapes[i].first == 1;
+    if ((repeats && !first) ||
+        ((repeats || !first) && InLocaleRun(candidates, shapes, chosen, blank, i))) {
+      oneValue.TryAdd(i, chosen);
+    }
   }
+  AddArraySlots(candidates, shapes, blank, oneValue, chosen, choice);
 }
 
 // A chosen one-value column whose string another one-value column holding
@@ -320,7 +369,7 @@ StringChoice ChooseStringColumns(const TableImage& table, const StringStarts& st
     }
     if (outcome == Outcome::Explains) {
       OneValueColumns oneValue(table, candidates, shapes, chosen, std::move(uses));
-      DropUnneeded(table, candidates, shapes, blank, oneValue, chosen);
+      DropUnneeded(table, candidates, shapes, blank, oneValue, chosen, choice);
       FindSwaps(candidates, shapes, oneValue, chosen, choice);
       choice.isString = chosen;
       choice.explainsBlock = true;

@@ -7,7 +7,9 @@
 // column of 0 and one offset is also a column of flags or of a constant)
 // are settled by whether the block needs them, and by where they stand: a
 // block of 8 or 16 localised strings holds one filled locale and empty ones,
-// one of which may hold a single string that another locale holds too.
+// one of which may hold a single string that another locale holds too, and
+// the later slots of an array of paths may each hold one path that the
+// first slot holds too.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +40,8 @@ struct StringChoice {
     std::vector<std::size_t> instead;
   };
   std::vector<Doubt> doubts;
+  // Candidates of one value taken for strings by where they stand alone.
+  std::vector<std::size_t> lone;
 };
 
 // `strings` may reach past the block the header declares, into strings it

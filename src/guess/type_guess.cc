@@ -1,7 +1,8 @@
 // The guess in three steps: the one-byte columns are placed; the columns
 // that hold string offsets are chosen so that they explain the string
 // block; every other four-byte column is a float or an int by what its
-// values read as. Each step says what it is unsure of.
+// values read as, or where they do not settle it, by the run of columns it
+// stands in. Each step says what it is unsure of.
 #include "guess/type_guess.h"
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "dbc/dbc_reader.h"
 #include "guess/byte_placement.h"
 #include "guess/column_evidence.h"
+#include "guess/column_runs.h"
 #include "guess/record_sample.h"
 #include "guess/string_coverage.h"
 
@@ -65,6 +67,7 @@ bool ChooseStrings(const TableImage& table, const StringStarts& strings, const W
     for (const std::size_t c : doubt.instead) instead.push_back(candidateFields[c]);
     AddStringSwap(candidateFields[doubt.candidate], instead, guess.doubts);
   }
+  for (const std::size_t c : choice.lone) AddStringOrInt(candidateFields[c], guess.doubts);
   return choice.explainsBlock;
 }
 
@@ -78,21 +81,32 @@ bool ReadAs(const TableImage& table, const std::vector<bool>& isByte, const Stri
   }
   const WordColumns words = EvidenceOfWords(table, isByte, strings);
   const bool explains = ChooseStrings(table, strings, words, guess);
-  for (std::size_t i = 0; i < words.fields.size(); ++i) {
-    const std::uint32_t k = words.fields[i];
-    if (guess.types[k] == FieldType::String) continue;
-    const ColumnEvidence& evidence = words.evidence[i];
-    const bool isFloat = evidence.anyValue && evidence.floats && evidence.floatLean > 0;
-    guess.types[k] = isFloat ? FieldType::Float : FieldType::Int;
-    JudgeFloatOrInt(evidence, guess.types[k], k, guess.doubts);
-  }
+  TypeFloatsAndInts(words.fields, words.evidence, guess.types, guess.doubts);
   return explains;
+}
+
+// The other reading: with the placement in doubt, the other placement read
+// as a whole, since its fields are others; else every doubt taken the
+// other way.
+void ReadOtherWay(const TableImage& table, const BytePlacement& placement, bool placementSure,
+                  const StringStarts& strings, TypeGuess& guess) {
+  if (guess.doubts.empty()) return;
+  if (!placementSure) {
+    TypeGuess other;
+    ReadAs(table, placement.runnerUp, strings, other);
+    guess.otherReading = std::move(other.types);
+    return;
+  }
+  guess.otherReading = guess.types;
+  for (const TypeDoubt& doubt : guess.doubts) {
+    for (const auto& [field, type] : doubt.instead) guess.otherReading[field] = type;
+  }
 }
 
 }  // namespace
 
 bool GuessFieldTypes(const TableImage& table, TypeGuess& guess, const std::string& name,
-                     MessageSink& sink) {
+                     MessageSink& sink, OtherReading other) {
   const std::uint32_t fields = table.fieldCount;
   const auto bytes = static_cast<std::uint32_t>((4 * std::uint64_t{fields} - table.recordSize) / 3);
   // Offsets may point past a block the header under-states.
@@ -119,6 +133,7 @@ bool GuessFieldTypes(const TableImage& table, TypeGuess& guess, const std::strin
   std::vector<TypeDoubt> doubts;
   JudgePlacement(placement, doubts);
   guess.doubts.insert(guess.doubts.begin(), doubts.begin(), doubts.end());
+  if (other == OtherReading::Read) ReadOtherWay(table, placement, doubts.empty(), strings, guess);
   return true;
 }
 

@@ -1,9 +1,10 @@
 // Guessing the column types of a DBC file, which does not store them: the
 // record size tells how many columns are one byte wide, the values where
 // they lie, the string block which columns hold its strings, and the
-// values of each other column whether it holds floats or ints. What the
-// evidence does not settle is kept as doubts, so that the user learns
-// which columns to check.
+// values of each other column, or the run of columns it stands in, whether
+// it holds floats or ints. What the evidence does not settle is kept as
+// doubts, so that the user learns which columns to check, with the other
+// reading to switch to.
 #pragma once
 
 #include <string>
@@ -19,7 +20,16 @@ namespace dbcpack {
 struct TypeGuess {
   std::vector<FieldType> types;
   std::vector<TypeDoubt> doubts;  // empty when the evidence settles every column
+  // The types with every doubt taken the other way (with another placement
+  // of the one-byte columns, that placement read as a whole); empty when
+  // there is no doubt or it was not asked for.
+  std::vector<FieldType> otherReading;
 };
+
+// Whether to read the table the other way where the guess is unsure:
+// another placement of the one-byte columns takes a second look at every
+// record.
+enum class OtherReading { Skip, Read };
 
 // Guesses the type of every column of `table`. Returns false, after an
 // error naming `name` that says how many 1-byte columns the records must
@@ -27,6 +37,6 @@ struct TypeGuess {
 // placed (too many placements to search).
 // REQUIRES: `table` came from a successful ReadDbc.
 bool GuessFieldTypes(const TableImage& table, TypeGuess& guess, const std::string& name,
-                     MessageSink& sink);
+                     MessageSink& sink, OtherReading other = OtherReading::Skip);
 
 }  // namespace dbcpack

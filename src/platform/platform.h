@@ -22,11 +22,24 @@ namespace dbcpack::platform {
 
 class FileContents;
 
+// The system's words for a C library error number (errno), as a failed
+// write to a C stream such as standard output leaves it.
+std::string ErrorNumberText(int error);
+
+// Whether standard output goes to the very file at `path`, as after a
+// redirection into a file the program is about to read. False whenever it
+// cannot tell.
+bool IsStandardOutput(const std::string& path);
+
 // Reads the whole of a regular file. Refuses, without blocking, anything
 // that is not a regular file once opened (FIFOs, sockets, devices,
-// directories, dangling links). Returns false on any failure to open or to
-// read; a short read is never taken for the end of the file.
-bool ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason = nullptr);
+// directories, dangling links): CannotOpen, as for a file that cannot be
+// opened at all. CannotRead when a read fails after the open (an I/O error,
+// a file whose contents the system will not give); a short read is never
+// taken for the end of the file.
+enum class ReadResult { Read, CannotOpen, CannotRead };
+ReadResult ReadWholeFile(const std::string& path, FileContents& contents,
+                         std::string* reason = nullptr);
 
 // The bytes of a whole file: read into memory, or mapped where the system
 // can, which spares copying and clearing hundreds of megabytes.
@@ -48,7 +61,8 @@ class FileContents {
   void Assign(std::string bytes);
 
  private:
-  friend bool ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason);
+  friend ReadResult ReadWholeFile(const std::string& path, FileContents& contents,
+                                  std::string* reason);
   void Unmap();
 
   std::string buffer_;

@@ -517,7 +517,9 @@ bool ParseRecords(RecordParser& parser, DataText& data) {
 bool DbcTable::LoadCsv(const std::string& path, MessageSink& sink) {
   fileName = path;
   platform::FileContents content;
-  if (!platform::ReadWholeFile(path, content)) {
+  // One message for a table that cannot be opened or read, as for one cut
+  // short below.
+  if (platform::ReadWholeFile(path, content) != platform::ReadResult::Read) {
     sink.Print("ERROR: Can't open file '%s'.\n", fileName.c_str());
     return false;
   }

@@ -1,6 +1,7 @@
 // printf-style message formatting on top of a byte sink.
 #include "table/message_sink.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <vector>
 
@@ -36,13 +37,26 @@ void MessageSink::Print(const char* format, ...) {
   Write(std::string_view(large.data(), static_cast<std::size_t>(length)));
 }
 
-// Standard output is the only channel the converter has: a failure there
-// has nowhere to be reported, and the batch goes on regardless.
-void StreamSink::Write(std::string_view text) {
-  (void)std::fwrite(text.data(), 1, text.size(), stream_);
+std::string CountOf(std::uint64_t count, std::string_view one, std::string_view many) {
+  std::string text(1, '\'');
+  text.append(std::to_string(count)).append("' ");
+  return text.append(count == 1 ? one : many);
 }
 
-void StreamSink::Flush() { (void)std::fflush(stream_); }
+// For dbcpack, standard output is the only channel it has: a failure there
+// has nowhere to be reported, and the batch goes on regardless; the program
+// decides what a noted failure means.
+void StreamSink::Write(std::string_view text) {
+  if (std::fwrite(text.data(), 1, text.size(), stream_) != text.size()) NoteFailure();
+}
+
+void StreamSink::Flush() {
+  if (std::fflush(stream_) != 0) NoteFailure();
+}
+
+void StreamSink::NoteFailure() {
+  if (failure_.empty()) failure_ = platform::ErrorNumberText(errno);
+}
 
 void IntactOnlySink::Write(std::string_view text) {
   if (contents_.Intact()) out_.Write(text);

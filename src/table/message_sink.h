@@ -3,6 +3,7 @@
 // capture the exact text instead of scraping standard output.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -17,6 +18,11 @@ class MessageSink {
  public:
   virtual ~MessageSink() = default;
   virtual void Write(std::string_view text) = 0;
+  // Sends on what is held back, for a sink that holds any back.
+  virtual void Flush() {}
+  // The system's words for the first write or flush that failed, for a
+  // sink that can lose what it is given; empty while nothing was lost.
+  virtual std::string Failure() const { return {}; }
 
   // printf-style formatting; every message is one line ending in "\n".
   void Print(const char* format, ...)
@@ -30,15 +36,25 @@ class MessageSink {
       ;
 };
 
-// Writes to a C stream, standard output in the program.
+// A count as messages quote it, with its noun in the number it takes:
+// "'1' record", "'2' records".
+std::string CountOf(std::uint64_t count, std::string_view one, std::string_view many);
+
+// Writes to a C stream, standard output in the program. The first write or
+// flush that fails is remembered, so that a program for which lost output
+// is lost work (a text meant to be saved) can stop and say so.
 class StreamSink final : public MessageSink {
  public:
   explicit StreamSink(std::FILE* stream) : stream_(stream) {}
   void Write(std::string_view text) override;
-  void Flush();
+  void Flush() override;
+  std::string Failure() const override { return failure_; }
 
  private:
+  void NoteFailure();
+
   std::FILE* stream_;
+  std::string failure_;
 };
 
 // Collects everything written, for tests.

@@ -115,4 +115,19 @@ float RoundOutOfRangeToFloat(double value) {
 
 float ParseFloat(std::string_view text) { return RoundToFloat(ParseDouble(text)); }
 
+std::size_t IntLength(std::string_view text) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  bool negative;
+  const char* const digits = SkipSpaceAndSign(begin, end, negative);
+  std::uint64_t value;
+  const char* const stop = ReadDigits(digits, end, value);
+  return stop == digits ? 0 : static_cast<std::size_t>(stop - begin);
+}
+
+std::size_t DecimalLength(std::string_view text) {
+  const DecimalScan scan = ScanDecimal(text.data(), text.data() + text.size());
+  return scan.DigitCount() == 0 ? 0 : static_cast<std::size_t>(scan.end - text.data());
+}
+
 }  // namespace dbcpack

@@ -3,6 +3,7 @@
 // exactly and identically on every host and in every locale.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string_view>
@@ -30,6 +31,12 @@ float RoundOutOfRangeToFloat(double value);
 
 // ParseDouble rounded to the nearest float (overflow gives infinity).
 float ParseFloat(std::string_view text);
+
+// How many bytes at the start of `text` ParseInt (or ParseDouble) reads as
+// its number, white space and sign included; 0 when they hold no digit.
+// A text is a number in full when that is all of it.
+std::size_t IntLength(std::string_view text);
+std::size_t DecimalLength(std::string_view text);
 
 // The double to float rounding used by ParseFloat, defined for all inputs:
 // past the largest float (by half a unit in its last place or more) gives

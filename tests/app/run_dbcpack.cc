@@ -2,7 +2,6 @@
 #include "app/run_dbcpack.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -11,10 +10,13 @@
 
 #include <chrono>
 
+#include "test_util.h"
+
 namespace dbcpack::testing {
 
 const char* DbcpackBinary() { return DBCPACK_BINARY; }
 const char* DbcunpackBinary() { return DBCUNPACK_BINARY; }
+const char* DbctidyBinary() { return DBCTIDY_BINARY; }
 
 namespace {
 
@@ -26,8 +28,21 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
   argv.push_back(const_cast<char*>(binary));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  // Opened here, so that a child that drops its privileges starts the
+  // binary even where the user it became cannot reach the build folder.
+  const int program = ::open(binary, O_RDONLY | O_CLOEXEC);
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    environment.emplace_back(*variable);
+  }
+  if (limits.injectFaults)
+    environment.push_back(std::string("LD_PRELOAD=") + DBCPACK_FAULT_PRELOAD);
+  std::vector<char*> envp;
+  for (std::string& variable : environment) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  const int outputFlags = O_WRONLY | O_CREAT | (limits.appendOutput ? O_APPEND : O_TRUNC);
   int out[2], err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return result;
+  if (program < 0 || ::pipe(out) != 0 || ::pipe(err) != 0) return result;
   const pid_t child = ::fork();
   if (child < 0) return result;
   if (child == 0) {
@@ -39,6 +54,10 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
     ::close(out[0]);
     ::close(err[0]);
     if (::chdir(directory.c_str()) != 0) ::_exit(127);
+    if (limits.outputFile != nullptr) {
+      const int file = ::open(limits.outputFile, outputFlags, 0644);
+      if (file < 0 || ::dup2(file, 1) < 0) ::_exit(127);
+    }
     if (limits.fileSize > 0) {
       const auto bytes = static_cast<rlim_t>(limits.fileSize);
       const struct rlimit limit = {bytes, bytes};
@@ -50,13 +69,11 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
       limit.rlim_cur = static_cast<rlim_t>(limits.openFiles);
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
     }
-    if (limits.userId >= 0) {
-      const auto id = static_cast<uid_t>(limits.userId);
-      if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) ::_exit(127);
-    }
-    ::execv(binary, argv.data());
+    if (limits.userId >= 0 && !BecomeUser(limits.userId)) ::_exit(127);
+    ::fexecve(program, argv.data(), envp.data());
     ::_exit(127);
   }
+  ::close(program);
   ::close(out[1]);
   ::close(err[1]);
 
@@ -104,6 +121,10 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds, const Run
 RunResult RunDbcunpack(const std::string& directory, const std::vector<std::string>& arguments,
                        int timeoutSeconds, const RunLimits& limits) {
   return RunProgram(DBCUNPACK_BINARY, arguments, directory, timeoutSeconds, limits);
+}
+
+RunResult RunDbctidy(const std::string& directory, const std::vector<std::string>& arguments) {
+  return RunProgram(DBCTIDY_BINARY, arguments, directory, 60, {});
 }
 
 }  // namespace dbcpack::testing

@@ -1,4 +1,4 @@
-// Runs the built dbcpack and dbcunpack binaries in a directory, the way a
+// Runs the built dbcpack, dbcunpack and dbctidy binaries in a directory, the way a
 // user would but without a terminal: in a new session (so they cannot reach
 // one and never wait for a key), standard input from /dev/null, standard
 // output captured.
@@ -19,8 +19,10 @@ struct RunResult {
 // Paths of the binaries under test.
 const char* DbcpackBinary();
 const char* DbcunpackBinary();
+const char* DbctidyBinary();
 
-// Resource limits and identity for the child; 0 leaves a limit as it is.
+// Resource limits, identity and surroundings for the child; 0 leaves a
+// limit as it is.
 struct RunLimits {
   // RLIMIT_FSIZE in bytes: a write past it fails (or raises SIGXFSZ, unless
   // the program ignores it).
@@ -30,6 +32,14 @@ struct RunLimits {
   // When not negative, the child drops to this user and group id (as root
   // only), so that permissions apply to it.
   int userId = -1;
+  // When set, standard output goes to this file instead of being captured,
+  // opened as the shell's '>' (or '>>', with appendOutput) opens it.
+  const char* outputFile = nullptr;
+  bool appendOutput = false;
+  // Preloads the library that cuts files named "cut-short" short while
+  // they are read and fails the listings of folders named
+  // "failing-listing".
+  bool injectFaults = false;
 };
 
 RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60,
@@ -38,5 +48,8 @@ RunResult RunDbcpack(const std::string& directory, int timeoutSeconds = 60,
 // dbcunpack with `arguments` (argv[0] left out), in `directory`.
 RunResult RunDbcunpack(const std::string& directory, const std::vector<std::string>& arguments,
                        int timeoutSeconds = 60, const RunLimits& limits = {});
+
+// dbctidy with `arguments` (argv[0] left out), in `directory`.
+RunResult RunDbctidy(const std::string& directory, const std::vector<std::string>& arguments);
 
 }  // namespace dbcpack::testing

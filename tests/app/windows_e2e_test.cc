@@ -1,9 +1,10 @@
-// End-to-end tests of dbcpack.exe (and dbcunpack.exe) on Windows: the real
-// programs started with CreateProcessW in a scratch folder, their standard
-// output captured through a pipe, and the files left checked byte for
-// byte. The conversions run without a console (DETACHED_PROCESS), as in a
-// CI runner, so the programs never wait for a key; the key wait has a test
-// of its own that shares a console with the program and types into it.
+// End-to-end tests of dbcpack.exe (and dbcunpack.exe, dbctidy.exe) on
+// Windows: the real programs started with CreateProcessW in a scratch
+// folder, their standard output captured through a pipe, and the files left
+// checked byte for byte. The conversions run without a console
+// (DETACHED_PROCESS), as in a CI runner, so the programs never wait for a
+// key; the key waits have tests of their own that share a console with the
+// program and type into it.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -73,8 +74,14 @@ void Drain(HANDLE pipe, std::string* text) {
     text->append(buffer, got);
 }
 
-// Runs `binary` with `arguments`, each quoted (none of them holds a quote
-// or ends in a backslash).
+// `binary` and `arguments`, each quoted (none of them holds a quote or ends
+// in a backslash).
+std::wstring CommandLine(const char* binary, const std::vector<std::string>& arguments) {
+  std::wstring commandLine = L"\"" + Wide(binary) + L"\"";
+  for (const std::string& argument : arguments) commandLine += L" \"" + Wide(argument) + L"\"";
+  return commandLine;
+}
+
 RunResult RunProgram(const char* binary, const std::vector<std::string>& arguments,
                      const std::string& directory, DWORD timeoutMs = 60000) {
   RunResult result;
@@ -93,8 +100,7 @@ RunResult RunProgram(const char* binary, const std::vector<std::string>& argumen
   startup.hStdInput = nul;
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
-  std::wstring commandLine = L"\"" + Wide(binary) + L"\"";
-  for (const std::string& argument : arguments) commandLine += L" \"" + Wide(argument) + L"\"";
+  std::wstring commandLine = CommandLine(binary, arguments);
   const std::wstring workingDirectory = Wide(directory);
   PROCESS_INFORMATION process{};
   const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
@@ -231,10 +237,19 @@ TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
   const std::string unpacked =
       "Loading file '" + name + "'.\nField types of '" + name +
       "' (guessed; give --types to correct them): int,string\nCSV file created '" + name +
-      ".csv'.\nRound trip exact.\n";
+      ".csv'.\nRound trip exact for '" + name + "'.\n";
   EXPECT_EQ(Printable(run.output.substr(0, unpacked.size())), Printable(unpacked));
-  // The reason is the system's, in its language: one line, one full stop.
-  const std::string missing = run.output.substr(std::min(unpacked.size(), run.output.size()));
+  // The reason is the system's, in its language: one line, one full stop;
+  // the summary follows it.
+  const std::string summary =
+      "Unpacked '2' files: '1' round trip exact, '0' not exact, '1' failed.\n"
+      "Failed: 'missing.dbc'\n";
+  EXPECT_TRUE(run.output.ends_with(summary)) << Printable(run.output);
+  const std::size_t end = run.output.size() >= unpacked.size() + summary.size()
+                              ? run.output.size() - summary.size()
+                              : 0;
+  const std::string missing =
+      run.output.substr(std::min(unpacked.size(), end), end - std::min(unpacked.size(), end));
   const std::string opening = "ERROR: Can't open file 'missing.dbc': ";
   EXPECT_EQ(missing.substr(0, opening.size()), opening) << Printable(run.output);
   EXPECT_GT(missing.size(), opening.size() + 2);
@@ -250,8 +265,48 @@ TEST(WindowsEndToEndTest, UnpacksTheFilesNamedOnTheCommandLine) {
             Printable("ERROR: Unknown option '--frob'.\n"
                       "Usage: dbcunpack [--types LIST | --layouts FILE] [--force] PATH...\n"
                       "       dbcunpack [--layouts FILE] --print-layouts PATH...\n"
+                      "       dbcunpack --update-layouts FILE PATH...\n"
                       "Writes FILE.csv beside each DBC FILE given, or found in a folder given.\n"
                       "Give --help for the options and the workflow.\n"));
+
+  // The text as a spreadsheet saves it, tidied in place: the file that
+  // stands there is replaced.
+  WriteUtf8File(dir / (name + ".csv"), "\"Int\",\"String\"\r\n100000,\"\xC3\x9F\"\r\n");
+  const RunResult tidied = RunProgram(DBCTIDY_BINARY, {name + ".csv"}, dir.Path());
+  EXPECT_EQ(tidied.exitCode, 0u);
+  EXPECT_EQ(Printable(tidied.output),
+            Printable("Tidied '" + name + ".csv': first line mended, line ends made LF.\n"));
+  EXPECT_EQ(Printable(ReadUtf8File(dir / (name + ".csv"))),
+            Printable("int,string\n100000,\"\xC3\x9F\"\n"));
+}
+
+// A folder is walked as on Linux: ".dbc" in any case and nothing that only
+// starts with it, the files in byte order of their paths whatever order
+// the listing gives them in, and the summary at the end.
+TEST(WindowsEndToEndTest, UnpacksAFolderInTheOrderOfItsPaths) {
+  TempDir dir;
+  fs::create_directories(Utf8Path(dir / "data/b"));
+  const std::string small = DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str();
+  for (const char* name : {"data/z.dbc", "data/b/items.dbc", "data/EFFECTS.DBC", "data/t.dbcx"}) {
+    WriteUtf8File(dir / name, small);
+  }
+  WriteUtf8File(dir / "data/a.dbc", std::string("WDBC\x01\0\0\0", 8));
+  const RunResult run = RunProgram(DBCUNPACK_BINARY, {"data"}, dir.Path());
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.errors, "");
+  const auto unpacked = [](const std::string& dbc) {
+    return "Loading file '" + dbc + "'.\nField types of '" + dbc +
+           "' (guessed; give a layouts file to correct them): int\nCSV file created '" + dbc +
+           ".csv'.\nRound trip exact for '" + dbc + "'.\n";
+  };
+  EXPECT_EQ(Printable(run.output),
+            Printable(unpacked("data/EFFECTS.DBC") +
+                      "Loading file 'data/a.dbc'.\nERROR: 'data/a.dbc': File is shorter than a "
+                      "DBC header ('8' of '20' bytes).\n" +
+                      unpacked("data/b/items.dbc") + unpacked("data/z.dbc") +
+                      "Unpacked '4' files: '3' round trips exact, '0' not exact, '1' failed.\n"
+                      "Failed: 'data/a.dbc'\n"));
 }
 
 // ---- The key wait ------------------------------------------------------
@@ -301,37 +356,113 @@ std::wstring LineBeforeCursor(HANDLE screen) {
 
 std::string Narrow(const std::wstring& wide) { return std::string(wide.begin(), wide.end()); }
 
-// The program shares this test's console, with its standard input from NUL
-// (which must not end the wait) and its standard output through a pipe (to
-// see when it has printed the banner and begun to wait). The keys are
-// written into the console's input buffer, as a keyboard puts them there.
-TEST(WindowsKeyWaitTest, ModifiersAloneDoNotEndTheWaitOtherKeysDo) {
-  // Under ctest the test has no console of its own: it gets one here. The
-  // program does not wait in a console without a window, by design (no one
-  // can type into it), and Wine without a display makes only such consoles,
-  // so there the test is skipped. Wine does give a program started in a
-  // terminal a console that counts as having a window; the cross build runs
-  // this test once more that way (windows_key_wait_tty.sh). Ctrl+C is left
-  // out: typed into a shared console it would stop this test too.
-  const bool allocated = ::AllocConsole() != 0;
-  struct ConsoleRelease {
-    bool allocated;
-    ~ConsoleRelease() {
-      if (allocated) ::FreeConsole();
-    }
-  } release{allocated};
-  if (::GetConsoleWindow() == nullptr) {
-    GTEST_SKIP() << "no console window here (Wine without a display?): the program does not wait";
-  }
-  const HANDLE console =
-      ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(console, INVALID_HANDLE_VALUE);
-  const HANDLE screen =
-      ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(screen, INVALID_HANDLE_VALUE);
+HANDLE OpenConsole(const wchar_t* name) {
+  return ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
 
+// A program started on this test's console, with its standard input from
+// NUL (which must not end the wait) and its standard output through a pipe,
+// read until it ends with `last`: the program flushes its output just
+// before it begins to wait.
+struct Waiting {
+  PROCESS_INFORMATION process{};
+  HANDLE output = INVALID_HANDLE_VALUE;
+  std::string text;
+
+  bool Start(const char* binary, const std::vector<std::string>& arguments,
+             const std::string& directory, const std::string& last, bool leaveConsole) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE outWrite;
+    if (!::CreatePipe(&output, &outWrite, &inherit, 0)) return false;
+    ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
+    const HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = outWrite;
+    std::wstring commandLine = CommandLine(binary, arguments);
+    const std::wstring workingDirectory = Wide(directory);
+    const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                          nullptr, workingDirectory.c_str(), &startup, &process);
+    // Left alone on the console, the program takes it for one opened for it.
+    if (started && leaveConsole) ::FreeConsole();
+    ::CloseHandle(outWrite);
+    ::CloseHandle(nul);
+    if (!started) return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!text.ends_with(last)) {
+      DWORD available = 0;
+      if (::PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        char buffer[4096];
+        DWORD got = 0;
+        if (::ReadFile(output, buffer, sizeof buffer, &got, nullptr)) text.append(buffer, got);
+        continue;
+      }
+      if (Exited(process.hProcess, 20) || std::chrono::steady_clock::now() > deadline) break;
+    }
+    return true;
+  }
+
+  // Types `key` and checks that it ends the wait, with status 0, and that
+  // the prompt is wiped: the cursor back at the start of its line.
+  void EndWith(HANDLE console, HANDLE screen, INPUT_RECORD key) {
+    EXPECT_TRUE(Type(console, {key, KeyUp(key)}));
+    const bool ended = Exited(process.hProcess, 10000);
+    EXPECT_TRUE(ended) << "the key did not end the wait";
+    if (!ended) {
+      ::TerminateProcess(process.hProcess, 1);
+      ::WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    DWORD exitCode = 0xFFFFFFFF;
+    ::GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(Narrow(LineBeforeCursor(screen)), "");
+  }
+
+  ~Waiting() {
+    if (process.hProcess != nullptr) {
+      ::TerminateProcess(process.hProcess, 1);
+      ::CloseHandle(process.hThread);
+      ::CloseHandle(process.hProcess);
+    }
+    if (output != INVALID_HANDLE_VALUE) ::CloseHandle(output);
+  }
+};
+
+// The keys are written into the console's input buffer, as a keyboard puts
+// them there. Under ctest the test has no console of its own: it gets one
+// here. The programs do not wait in a console without a window, by design
+// (no one can type into it), and Wine without a display makes only such
+// consoles, so there these tests are skipped. Wine does give a program
+// started in a terminal a console that counts as having a window; the cross
+// build runs them that way (windows_key_wait_tty.sh).
+class WindowsKeyWaitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    allocated_ = ::AllocConsole() != 0;
+    if (::GetConsoleWindow() == nullptr) {
+      GTEST_SKIP() << "no console window here (Wine without a display?): the program does not wait";
+    }
+  }
+  void TearDown() override {
+    if (allocated_) ::FreeConsole();
+  }
+
+ private:
+  bool allocated_ = false;
+};
+
+// Ctrl+C is left out: typed into a shared console it would stop this test
+// too.
+TEST_F(WindowsKeyWaitTest, ModifiersAloneDoNotEndTheWaitOtherKeysDo) {
+  const HANDLE console = OpenConsole(L"CONIN$");
+  ASSERT_NE(console, INVALID_HANDLE_VALUE);
+  const HANDLE screen = OpenConsole(L"CONOUT$");
+  ASSERT_NE(screen, INVALID_HANDLE_VALUE);
   struct Case {
     const char* name;
     INPUT_RECORD key;
@@ -345,68 +476,42 @@ TEST(WindowsKeyWaitTest, ModifiersAloneDoNotEndTheWaitOtherKeysDo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE outRead, outWrite;
-    ASSERT_TRUE(::CreatePipe(&outRead, &outWrite, &inherit, 0));
-    ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    const HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = outWrite;
-    std::wstring commandLine = L"\"" + Wide(DBCPACK_BINARY) + L"\"";
-    const std::wstring workingDirectory = Wide(dir.Path());
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                 workingDirectory.c_str(), &startup, &process));
-    ::CloseHandle(outWrite);
-    ::CloseHandle(nul);
-
-    // Until the banner is out; the program flushes it just before it waits.
-    std::string output;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (output.size() < banner.size() ||
-           output.compare(output.size() - banner.size(), banner.size(), banner) != 0) {
-      DWORD available = 0;
-      if (::PeekNamedPipe(outRead, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-        char buffer[4096];
-        DWORD got = 0;
-        if (::ReadFile(outRead, buffer, sizeof buffer, &got, nullptr)) output.append(buffer, got);
-        continue;
-      }
-      if (Exited(process.hProcess, 20) || std::chrono::steady_clock::now() > deadline) break;
-    }
-    EXPECT_EQ(output, "No CSV files found in current directory.\n" + banner);
+    Waiting program;
+    ASSERT_TRUE(program.Start(DBCPACK_BINARY, {}, dir.Path(), banner, false));
+    EXPECT_EQ(program.text, "No CSV files found in current directory.\n" + banner);
     // Keys typed before the wait began are thrown away; give it time to
     // begin. The prompt is on the console, not in the output.
-    EXPECT_FALSE(Exited(process.hProcess, 500)) << "did not wait";
+    EXPECT_FALSE(Exited(program.process.hProcess, 500)) << "did not wait";
     EXPECT_EQ(Narrow(LineBeforeCursor(screen)), "Press any key to exit.");
-
     for (const WORD modifier : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_CAPITAL, VK_NUMLOCK}) {
       const INPUT_RECORD key = KeyDown(modifier, 0);
       EXPECT_TRUE(Type(console, {key, KeyUp(key)}));
     }
-    EXPECT_FALSE(Exited(process.hProcess, 500)) << "a modifier alone ended the wait";
-
-    EXPECT_TRUE(Type(console, {c.key, KeyUp(c.key)}));
-    const bool ended = Exited(process.hProcess, 10000);
-    EXPECT_TRUE(ended) << "the key did not end the wait";
-    if (!ended) {
-      ::TerminateProcess(process.hProcess, 1);
-      ::WaitForSingleObject(process.hProcess, INFINITE);
-    }
-    DWORD exitCode = 1;
-    ::GetExitCodeProcess(process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
-    // Wiped: the cursor back at the start of its line.
-    EXPECT_EQ(Narrow(LineBeforeCursor(screen)), "");
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    ::CloseHandle(outRead);
+    EXPECT_FALSE(Exited(program.process.hProcess, 500)) << "a modifier alone ended the wait";
+    program.EndWith(console, screen, c.key);
   }
+  ::CloseHandle(screen);
+  ::CloseHandle(console);
+}
+
+// dbcunpack waits only on a console of its own, as when files are dropped
+// on it: this test leaves the console to it, and comes back once it waits.
+TEST_F(WindowsKeyWaitTest, UnpackPromptsOnItsOwnConsoleAlone) {
+  TempDir dir;
+  WriteUtf8File(dir / "t.dbc", DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str());
+  const std::string messages =
+      "Loading file 't.dbc'.\nField types of 't.dbc' (guessed; give --types to correct them): "
+      "int\nCSV file created 't.dbc.csv'.\nRound trip exact.\n";
+  Waiting program;
+  ASSERT_TRUE(program.Start(DBCUNPACK_BINARY, {"t.dbc"}, dir.Path(), messages, true));
+  EXPECT_FALSE(Exited(program.process.hProcess, 500)) << "did not wait";
+  ASSERT_TRUE(::AttachConsole(program.process.dwProcessId));
+  const HANDLE console = OpenConsole(L"CONIN$");
+  const HANDLE screen = OpenConsole(L"CONOUT$");
+  EXPECT_EQ(Narrow(LineBeforeCursor(screen)), "Press a key to close this window.");
+  program.EndWith(console, screen, KeyDown('A', L'a'));
+  Drain(program.output, &program.text);
+  EXPECT_EQ(program.text, messages);
   ::CloseHandle(screen);
   ::CloseHandle(console);
 }

@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -25,7 +22,6 @@ namespace dbcpack {
 namespace {
 
 using testing::DbcBytes;
-using testing::Exists;
 using testing::ListNames;
 using testing::ReadFile;
 using testing::TempDir;
@@ -117,19 +113,14 @@ TEST(DbcWriterTest, WritesExactBytes) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const std::string csv = dir / "t.csv";
+    // An earlier output that starts with the same bytes is no copy of them.
+    WriteFile(csv + ".dbc", c.expected + "and more");
     StringSink sink;
     EXPECT_TRUE(WriteDbc(c.table, csv, sink));
     EXPECT_EQ(sink.Text(), "DBC file created '" + csv + ".dbc'.\n");
     EXPECT_EQ(testing::Printable(ReadFile(csv + ".dbc")), testing::Printable(c.expected));
     EXPECT_EQ(ListNames(dir.Path()), "t.csv.dbc");
   }
-}
-
-TEST(DbcWriterTest, TheItemsExampleIs51Bytes) {
-  TempDir dir;
-  StringSink sink;
-  ASSERT_TRUE(WriteDbc(ItemsTable(), dir / "items.csv", sink));
-  EXPECT_EQ(ReadFile(dir / "items.csv.dbc").size(), 51u);
 }
 
 TEST(DbcWriterTest, RecordsLargerThanTheBufferAreWhole) {
@@ -152,14 +143,6 @@ TEST(DbcWriterTest, RecordsLargerThanTheBufferAreWhole) {
   EXPECT_TRUE(ReadFile(dir / "big.csv.dbc") == expected.Str());
 }
 
-TEST(DbcWriterTest, OverwritesAnEarlierOutput) {
-  TempDir dir;
-  WriteFile(dir / "items.csv.dbc", std::string(4096, 'x'));
-  StringSink sink;
-  ASSERT_TRUE(WriteDbc(ItemsTable(), dir / "items.csv", sink));
-  EXPECT_EQ(ReadFile(dir / "items.csv.dbc").size(), 51u);
-}
-
 #ifndef _WIN32
 // Built with symlink(2). Windows links need privileges a test run lacks, and
 // Wine only pretends to create them.
@@ -171,7 +154,7 @@ TEST(DbcWriterTest, ReplacesASymbolicLinkInsteadOfWritingThroughIt) {
   ASSERT_TRUE(WriteDbc(ItemsTable(), dir / "items.csv", sink));
   EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
   EXPECT_FALSE(std::filesystem::is_symlink(dir / "items.csv.dbc"));
-  EXPECT_EQ(ReadFile(dir / "items.csv.dbc").size(), 51u);
+  EXPECT_TRUE(ReadFile(dir / "items.csv.dbc") == ItemsBytes());
 }
 
 // Run again over an unchanged table, the output is compared, not written:
@@ -216,27 +199,21 @@ TEST(DbcWriterTest, UnchangedOutputIsTouchedNotRewritten) {
 }
 #endif  // _WIN32
 
-TEST(DbcWriterTest, OutputNameThatIsADirectoryCannotBeCreated) {
-  TempDir dir;
-  std::filesystem::create_directory(dir / "items.csv.dbc");
-  WriteFile(dir / "items.csv.dbc/inside", "x");
-  StringSink sink;
-  EXPECT_FALSE(WriteDbc(ItemsTable(), dir / "items.csv", sink));
-  EXPECT_EQ(sink.Text(), "ERROR: '" + (dir / "items.csv") + "': Can't create file.\n");
-  EXPECT_EQ(ListNames(dir.Path()), "items.csv.dbc");
-  EXPECT_EQ(ReadFile(dir / "items.csv.dbc/inside"), "x");
-}
-
 #ifndef _WIN32
 // POSIX permission bits; Windows access control lists are another matter.
 TEST(DbcWriterTest, UnwritableDirectoryCannotBeCreated) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
   TempDir dir;
   std::filesystem::create_directory(dir / "ro");
+  ::chmod(dir.Path().c_str(), 0755);
   ::chmod((dir / "ro").c_str(), 0555);
-  StringSink sink;
-  EXPECT_FALSE(WriteDbc(ItemsTable(), dir / "ro/items.csv", sink));
-  EXPECT_EQ(sink.Text(), "ERROR: '" + (dir / "ro/items.csv") + "': Can't create file.\n");
+  const auto text = testing::RunInChild(
+      [&] {
+        StringSink sink;
+        return WriteDbc(ItemsTable(), dir / "ro/items.csv", sink) ? "written\n" : sink.Text();
+      },
+      testing::UnprivilegedUser());
+  EXPECT_EQ(text, "ERROR: '" + (dir / "ro/items.csv") + "': Can't create file.\n");
+  EXPECT_EQ(ListNames(dir / "ro"), "");
 }
 #endif  // _WIN32
 
@@ -245,76 +222,6 @@ TEST(DbcWriterTest, MissingDirectoryCannotBeCreated) {
   StringSink sink;
   EXPECT_FALSE(WriteDbc(ItemsTable(), dir / "nowhere/items.csv", sink));
   EXPECT_EQ(sink.Text(), "ERROR: '" + (dir / "nowhere/items.csv") + "': Can't create file.\n");
-}
-
-#ifndef _WIN32
-// A file size limit (setrlimit) in a forked child has no Windows equivalent.
-TEST(DbcWriterTest, WriteFailureKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
-  // A child process under a small file size limit, with SIGXFSZ ignored as
-  // the program does, so the write fails with an error instead of a signal.
-  TempDir dir;
-  WriteFile(dir / "big.csv.dbc", "earlier output");
-  using T = FieldType;
-  std::vector<std::vector<Cell>> rows(100000, std::vector<Cell>{{1}, {2}});
-  const DbcTable table = MakeTable({T::Int, T::Int}, rows, std::string(1, '\0'));
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(fds[0]);
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {64 * 1024, 64 * 1024};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    StringSink sink;
-    const bool ok = WriteDbc(table, dir / "big.csv", sink);
-    const std::string& text = sink.Text();
-    (void)!::write(fds[1], text.data(), text.size());
-    ::_exit(ok ? 1 : 0);
-  }
-  ::close(fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  ::close(fds[0]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write should have failed";
-  EXPECT_EQ(text, "ERROR: '" + (dir / "big.csv") + "': Can't write file.\n");
-  EXPECT_EQ(ReadFile(dir / "big.csv.dbc"), "earlier output");
-  EXPECT_EQ(ListNames(dir.Path()), "big.csv.dbc");
-}
-#endif  // _WIN32
-
-TEST(DbcTableTest, ConstructionAndRelease) {
-  DbcTable fresh;
-  EXPECT_EQ(std::string_view(fresh.stringBlock), std::string_view("", 1));
-  EXPECT_EQ(fresh.stringBlockSize, 1);
-  EXPECT_EQ(fresh.lineNumber, 1);
-  EXPECT_FALSE(fresh.intValues.Allocated());
-
-  // Releasing a table whose arrays were never allocated is harmless.
-  fresh.Release();
-  EXPECT_EQ(fresh.stringBlockSize, 0);
-  EXPECT_TRUE(fresh.stringBlock.empty());
-
-  // A load that fails half way leaves arrays allocated; release frees them.
-  DbcTable failed;
-  failed.fileName = "t.csv";
-  StringSink sink;
-  EXPECT_FALSE(failed.LoadCsvContent("int,string\n1,\"a\"\n2,b\n", sink));
-  EXPECT_TRUE(failed.intValues.Allocated());
-  failed.Release();
-  EXPECT_FALSE(failed.intValues.Allocated());
-  EXPECT_FALSE(failed.intValues.Find(0, 0).has_value());
-  EXPECT_EQ(failed.recordCount, 0);
-  EXPECT_EQ(failed.fieldCount, 0);
-  EXPECT_EQ(failed.recordSize, 0);
-  EXPECT_EQ(failed.stringBlockSize, 0);
-  EXPECT_EQ(failed.lineNumber, 1);
-  EXPECT_EQ(failed.fieldIndex, 0);
-  EXPECT_TRUE(failed.fileName.empty());
 }
 
 }  // namespace

@@ -312,9 +312,13 @@ TEST(RoundTripTest, ValuesTheDialectCannotCarry) {
                                                     "and 0x6E after packing)"
                                                   : "byte '2' of the string is 0x0D in the file "
                                                     "and 0x72 after packing)";
-      difference = lineBreak ? record + ", " + field + " is " + shown + " in the file and " +
-                                   shown + " after packing (" + bytes
-                             : "dbcpack refuses the CSV text: Missing \" in the end of string";
+      difference = lineBreak
+                       ? record + ", " + field + " is " + shown + " in the file and " + shown +
+                             " after packing (" + bytes
+                       : "dbcpack refuses the CSV text: Missing \" in the end of string "
+                         "in field '" +
+                             std::to_string(k) + "' at line '" + std::to_string(r + 2) +
+                             "' (that is " + field + ", counting from 1 as the other messages do)";
     } else {
       continue;
     }

@@ -1,12 +1,17 @@
 // The generator of realistic tables. A table is drawn as one of a few
 // shapes seen in real files (plain reference tables, tables of localised
 // text, long records of effect parameters, tables of model and sound paths,
-// tables with small enums in bytes right after the id, tiny tables), its
-// columns as kinds with parameters drawn once, and then its records; the
-// text is CSV for the real loader to pack, so that the string block is
-// exactly what dbcpack writes.
+// tables with small enums in bytes right after the id, small tables of
+// conditions with runs of one-byte operators, positions and curves, a few
+// records of stats, one-column curves, tiny tables), its columns as kinds
+// with parameters drawn once, and then its records; the text is CSV for the
+// real loader to pack, so that the string block is exactly what dbcpack
+// writes. The shares of the kinds follow what real tables hold: computed
+// floats with now and then a time stamp among them, fillers in a few float
+// and int columns.
 #include "guess/realistic_tables.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -21,7 +26,9 @@ enum class Kind {
   Reference,
   Enum,
   Flag,
+  One,
   Count,
+  Amount,
   Mask,
   HighMask,
   Signed,
@@ -39,6 +46,8 @@ enum class Kind {
   SparseSet,
   Duration,
   Computed,
+  Measured,
+  Curve,
   ZeroFloat,
   // strings
   Name,
@@ -51,15 +60,20 @@ enum class Kind {
   ByteEnum,
   Channel,
   Blend,
+  Operator,
 };
 
 const char* const kKindNames[] = {
-    "id",         "reference",   "enum",       "flag",        "count",     "mask",
-    "high mask",  "signed int",  "constant",   "zeros",       "color",     "filler",
-    "time stamp", "locale mask", "position",   "factor",      "fraction",  "sparse float",
-    "0/0.7/1/2",  "duration",    "computed",   "zero float",  "name",      "path",
-    "text",       "locale",      "one-string", "few strings", "byte enum", "channel",
-    "blend mode"};
+    "id",         "reference",    "enum",       "flag",        "ones",       "count",
+    "amount",     "mask",         "high mask",  "signed int",  "constant",   "zeros",
+    "color",      "filler",       "time stamp", "locale mask", "position",   "factor",
+    "fraction",   "sparse float", "0/0.7/1/2",  "duration",    "computed",   "measured",
+    "curve",      "zero float",   "name",       "path",        "text",       "locale",
+    "one-string", "few strings",  "byte enum",  "channel",     "blend mode", "operator"};
+
+// The pattern of memory a writing tool never set, in int and float columns
+// alike.
+constexpr std::uint32_t kFillerBits = 0xCCCCCCCC;
 
 FieldType TypeOf(Kind kind) {
   if (kind >= Kind::ByteEnum) return FieldType::Byte;
@@ -74,6 +88,9 @@ struct Column {
   double p = 1;         // chance of a value other than the default
   std::uint32_t n = 0;  // range, or pool size
   std::int64_t base = 0;
+  double scale = 1;                 // magnitude of computed values; a curve point's place
+  double spread = 0;                // of a curve point about its place
+  double filler = 0;                // chance of the filler instead of a value
   std::vector<std::uint32_t> bits;  // a mask's bits
   std::vector<std::string> pool;    // recurring values
   int copyOf = -1;                  // a locale column that repeats this column's text
@@ -94,9 +111,17 @@ std::string Capital(std::string word) {
   return word;
 }
 
+std::string NameText(TableGenerator& g) {
+  const std::string first = Capital(Word(g));
+  return first + " " + Word(g);
+}
+
 std::string Sentence(TableGenerator& g, std::uint32_t words) {
   std::string text = Capital(Word(g));
-  for (std::uint32_t i = 1; i < words; ++i) text += (g.Chance(0.1) ? ", " : " ") + Word(g);
+  for (std::uint32_t i = 1; i < words; ++i) {
+    text += g.Chance(0.1) ? ", " : " ";
+    text += Word(g);
+  }
   return text + ".";
 }
 
@@ -108,7 +133,8 @@ std::string PathText(TableGenerator& g) {
   static const char* const starts[] = {"n", "r", "", "", "", "big_"};
   static const char* const endings[] = {".mdl", ".mesh", ".wav", ".png", ""};
   std::string path = folders[g.Below(6)];
-  path += starts[g.Below(6)] + Word(g);
+  path += starts[g.Below(6)];
+  path += Word(g);
   if (g.Chance(0.5)) path += "_" + Word(g);
   if (g.Chance(0.3)) path += std::to_string(g.Below(20));
   return path + endings[g.Below(5)];
@@ -142,11 +168,16 @@ std::string Quoted(const std::string& value) {
   return text + "\"";
 }
 
-Column MakeColumn(Kind kind, TableGenerator& g) {
-  Column c;
-  c.kind = kind;
-  c.p = 0.05 + 0.95 * g.Uniform();
-  switch (kind) {
+void MakeStringPool(Column& c, TableGenerator& g) {
+  const std::uint32_t count = c.kind == Kind::FewStrings ? 1 + g.Below(2) : g.Scale(1, 200);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    c.pool.push_back(c.kind == Kind::Path ? PathText(g) : NameText(g));
+  }
+  if (c.kind == Kind::FewStrings) c.p = 0.01 + 0.5 * g.Uniform();
+}
+
+void MakeNumberColumn(Column& c, TableGenerator& g) {
+  switch (c.kind) {
     case Kind::Id:
       c.base = g.Chance(0.6) ? 0 : g.Scale(10, 200000);
       c.p = g.Chance(0.6) ? 1.0 : 0.2 + 0.7 * g.Uniform();  // chance of no gap
@@ -172,18 +203,34 @@ Column MakeColumn(Kind kind, TableGenerator& g) {
     case Kind::Coordinate:
       c.n = g.Scale(10, 20000);
       break;
-    case Kind::TimeStamp:
+    case Kind::TimeStamp:  // last changed within weeks of one another
       c.base = 1000000000 + g.Below(400000000);
-      c.n = g.Scale(60, 40000000);
+      c.n = g.Scale(60, 3000000);
       break;
+    case Kind::Computed:
+    case Kind::Measured:
+      c.scale = 1 + g.Uniform();
+      c.scale = std::ldexp(c.scale, static_cast<int>(g.Below(14)) - 4);
+      break;
+    case Kind::Curve:
+      c.n = 20 + g.Below(200);  // computed as fractions of this
+      c.scale = 0.5;
+      c.spread = 1;  // a curve on its own; a point of an array has its place
+      break;
+    default:
+      break;
+  }
+}
+
+Column MakeColumn(Kind kind, TableGenerator& g) {
+  Column c;
+  c.kind = kind;
+  c.p = 0.05 + 0.95 * g.Uniform();
+  switch (kind) {
     case Kind::Name:
     case Kind::Path:
     case Kind::FewStrings:
-      for (std::uint32_t i = 0, count = kind == Kind::FewStrings ? 1 + g.Below(2) : g.Scale(1, 200);
-           i < count; ++i) {
-        c.pool.push_back(kind == Kind::Path ? PathText(g) : Capital(Word(g)) + " " + Word(g));
-      }
-      if (kind == Kind::FewStrings) c.p = 0.01 + 0.5 * g.Uniform();
+      MakeStringPool(c, g);
       break;
     case Kind::Locale:
       c.p = g.Chance(0.6) ? 0 : 0.002 + 0.1 * g.Uniform();
@@ -198,7 +245,13 @@ Column MakeColumn(Kind kind, TableGenerator& g) {
       for (std::uint32_t i = 0, count = 1 + g.Below(4); i < count; ++i)
         c.pool.push_back(SmallDecimal(g));
       break;
+    case Kind::Measured:
+    case Kind::Curve:
+      c.p = g.Chance(0.5) ? 1 : 0.5 + 0.5 * g.Uniform();
+      MakeNumberColumn(c, g);
+      break;
     default:
+      MakeNumberColumn(c, g);
       break;
   }
   return c;
@@ -215,8 +268,14 @@ std::int64_t IntValue(Column& c, TableGenerator& g) {
       return on ? g.Below(c.n) : 0;
     case Kind::Flag:
       return on ? 1 : 0;
+    case Kind::One:
+      return 1;
     case Kind::Count:
       return on ? g.Below(g.Below(c.n) + 1) : 0;
+    case Kind::Amount: {
+      static const int amounts[] = {1000, 500, 400, 250, 2000, 1000};
+      return amounts[g.Below(6)];
+    }
     case Kind::Mask:
     case Kind::HighMask: {
       std::int64_t v = c.kind == Kind::HighMask ? 0x40000000 : 0;
@@ -228,17 +287,34 @@ std::int64_t IntValue(Column& c, TableGenerator& g) {
              : g.Chance(0.5) ? -static_cast<std::int64_t>(g.Below(200))
                              : g.Below(1000);
     case Kind::Constant:
-      return c.base;
-    case Kind::Color:
-      return (g.Chance(0.5) ? 0xFF000000 : 0) | g.Below(0x1000000);
-    case Kind::Filler:
-      return on ? 0xCCCCCCCC : 0;
-    case Kind::TimeStamp:
-      return on ? c.base + g.Below(c.n) : 0;
     case Kind::LocaleMask:
       return c.base;
+    case Kind::Color: {
+      const std::int64_t alpha = g.Chance(0.5) ? 0xFF000000 : 0;
+      return alpha | g.Below(0x1000000);
+    }
+    case Kind::Filler:
+      return on ? kFillerBits : 0;
+    case Kind::TimeStamp:
+      return on ? c.base + g.Below(c.n) : 0;
     default:
       return 0;
+  }
+}
+
+// Computed values have all the digits a float holds: positions, bounds,
+// points of a curve (fractions such as 5/52, 0.096153848). Exact
+// arithmetic only, no library function, so that every host draws the same.
+std::string ComputedValue(Column& c, TableGenerator& g) {
+  switch (c.kind) {
+    case Kind::Computed:
+      return FloatText(static_cast<float>((2 * g.Uniform() - 1) * c.scale));
+    case Kind::Measured:
+      return FloatText(static_cast<float>(c.scale * (0.05 + 0.95 * g.Uniform())));
+    default: {  // Curve
+      const double point = std::clamp(c.scale + c.spread * (g.Uniform() - 0.5), 0.0, 1.0);
+      return FloatText(static_cast<float>(std::round(point * c.n) / c.n));
+    }
   }
 }
 
@@ -260,11 +336,15 @@ std::string FloatValue(Column& c, TableGenerator& g) {
       return on ? c.pool[g.Below(static_cast<std::uint32_t>(c.pool.size()))] : "0";
     case Kind::SparseSet:
       return on ? sparseSet[g.Below(4)] : "0";
-    case Kind::Duration:
-      return on ? std::to_string(g.Below(g.Scale(2, 600)) * (g.Chance(0.5) ? 500 : 1000)) : "0";
+    case Kind::Duration: {
+      if (!on) return "0";
+      const std::uint32_t count = g.Below(g.Scale(2, 600));
+      return std::to_string(count * (g.Chance(0.5) ? 500 : 1000));
+    }
     case Kind::Computed:
-      return on ? FloatText(static_cast<float>(std::sin(g.Uniform() * 6.283185307179586) * 3.5))
-                : "0";
+    case Kind::Measured:
+    case Kind::Curve:
+      return on ? ComputedValue(c, g) : "0";
     default:
       return "0";
   }
@@ -275,7 +355,7 @@ std::string StringValue(Column& c, const std::vector<std::string>& row, TableGen
   switch (c.kind) {
     case Kind::Name:
       if (g.Chance(0.03)) return "";
-      return g.Chance(0.6) ? Capital(Word(g)) + " " + Word(g) : pick();
+      return g.Chance(0.6) ? NameText(g) : pick();
     case Kind::Path:
     case Kind::FewStrings:
       return g.Chance(c.p) ? pick() : "";
@@ -290,9 +370,17 @@ std::string StringValue(Column& c, const std::vector<std::string>& row, TableGen
 }
 
 std::string ByteValue(Column& c, TableGenerator& g) {
-  if (c.kind == Kind::Channel) return std::to_string(g.Chance(0.6) ? 255 : g.Below(256));
-  if (c.kind == Kind::Blend) return std::to_string(g.Below(5));
-  return std::to_string(g.Chance(c.p) ? g.Below(21) : 0);
+  static const int channels[] = {255, 96, 128, 64, 0, 200};
+  switch (c.kind) {
+    case Kind::Channel:
+      return std::to_string(g.Chance(0.5) ? 255 : channels[g.Below(6)]);
+    case Kind::Blend:
+      return std::to_string(g.Below(5));
+    case Kind::Operator:
+      return std::to_string(g.Chance(c.p) ? 1 + g.Below(5) : 0);
+    default:
+      return std::to_string(g.Chance(c.p) ? g.Below(21) : 0);
+  }
 }
 
 // A block of localised text: one filled locale, the others empty but for
@@ -312,6 +400,50 @@ void AddLocaleBlock(std::vector<Column>& columns, TableGenerator& g) {
   columns.push_back(mask);
 }
 
+// An array: columns of one kind side by side (3 coordinates, 6 bounds, 16
+// points of a curve, slots of references, model paths), the later ones
+// used less often.
+void AddArray(std::vector<Column>& columns, Kind kind, std::uint32_t count, TableGenerator& g) {
+  const Column first = MakeColumn(kind, g);
+  const double decay = g.Chance(0.5) ? 1 : 0.5 + 0.45 * g.Uniform();
+  double p = first.p;
+  for (std::uint32_t i = 0; i < count; ++i, p *= decay) {
+    Column c = TypeOf(kind) == FieldType::String ? first : MakeColumn(kind, g);
+    c.p = p;
+    if (kind == Kind::Curve) {
+      c.n = first.n;
+      c.scale = (i + 1.0) / (count + 1.0);
+      c.spread = 0.1;
+    }
+    columns.push_back(std::move(c));
+  }
+}
+
+// A curve whose last points are unused: zeros, the filler, a value or two.
+void AddCurve(std::vector<Column>& columns, TableGenerator& g) {
+  const std::uint32_t count = g.Chance(0.5) ? 16 : 4 + g.Below(12);
+  const std::uint32_t unused = g.Chance(0.5) ? 0 : g.Below(count / 2);
+  AddArray(columns, Kind::Curve, count - unused, g);
+  for (std::uint32_t i = 0; i < unused; ++i) {
+    Column c = MakeColumn(Kind::SparseFloat, g);
+    c.pool = {"0.8", "55000"};
+    c.p = 0.02 + 0.1 * g.Uniform();
+    c.filler = g.Chance(0.5) ? 0.1 + 0.8 * g.Uniform() : 0;
+    columns.push_back(std::move(c));
+  }
+}
+
+// Positions, bounds and curves of computed floats.
+void AddGeometry(std::vector<Column>& columns, TableGenerator& g) {
+  if (g.Chance(0.5)) AddArray(columns, Kind::Measured, 3, g);
+  if (g.Chance(0.4)) {
+    AddArray(columns, Kind::Computed, 3, g);
+    AddArray(columns, Kind::Measured, 3, g);
+  }
+  if (g.Chance(0.5)) AddCurve(columns, g);
+  if (g.Chance(0.3)) AddArray(columns, Kind::Measured, 1 + g.Below(4), g);
+}
+
 Kind RandomKind(TableGenerator& g) {
   static const Kind kinds[] = {
       Kind::Reference, Kind::Reference,   Kind::Reference, Kind::Reference,  Kind::Enum,
@@ -323,13 +455,27 @@ Kind RandomKind(TableGenerator& g) {
   return kinds[g.Below(sizeof kinds / sizeof kinds[0])];
 }
 
+// Random columns, now and then an array among them, and now and then the
+// filler in an int column.
 void AddRandom(std::vector<Column>& columns, std::uint32_t count, TableGenerator& g) {
-  for (std::uint32_t i = 0; i < count; ++i) columns.push_back(MakeColumn(RandomKind(g), g));
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (g.Chance(0.04)) {
+      static const Kind arrays[] = {Kind::Reference, Kind::Count, Kind::SparseFloat,
+                                    Kind::SparseSet, Kind::Path};
+      const Kind kind = arrays[g.Below(5)];
+      AddArray(columns, kind, 2 + g.Below(7), g);
+      continue;
+    }
+    columns.push_back(MakeColumn(RandomKind(g), g));
+    if (TypeOf(columns.back().kind) == FieldType::Int && g.Chance(0.02)) {
+      columns.back().filler = 0.01 + 0.3 * g.Uniform();
+    }
+  }
 }
 
 // Long records of effect parameters: mostly-zero floats of small
-// magnitudes, then, in some, colour channels and a blend mode in bytes,
-// followed by a path, an int and two floats.
+// magnitudes, then, in some, colour channels and a blend mode in bytes, and
+// a duration in an int, followed by a path, an int and two floats.
 void AddEffectColumns(std::vector<Column>& columns, TableGenerator& g) {
   AddRandom(columns, g.Below(4), g);
   for (std::uint32_t i = 0, count = 8 + g.Below(33); i < count; ++i) {
@@ -343,56 +489,125 @@ void AddEffectColumns(std::vector<Column>& columns, TableGenerator& g) {
   if (g.Chance(0.4)) {
     for (int i = 0; i < 3; ++i) columns.push_back(MakeColumn(Kind::Channel, g));
     if (g.Chance(0.5)) columns.push_back(MakeColumn(Kind::Channel, g));
-    columns.push_back(MakeColumn(Kind::Blend, g));
+    columns.push_back(MakeColumn(g.Chance(0.5) ? Kind::Blend : Kind::Channel, g));
+    if (g.Chance(0.5)) columns.push_back(MakeColumn(Kind::Amount, g));
   }
   for (const Kind kind : {Kind::Path, Kind::Reference, Kind::SparseFloat, Kind::Factor}) {
     columns.push_back(MakeColumn(kind, g));
   }
 }
 
-// The columns of one table, and how many records it has.
-std::vector<Column> MakeSchema(TableGenerator& g, std::uint32_t& records) {
-  std::vector<Column> columns;
-  if (g.Chance(0.95)) columns.push_back(MakeColumn(Kind::Id, g));
-  records = g.Scale(1, 4000);
-  const std::uint32_t shape = g.Below(100);
-  if (shape < 55) {  // references, enums, flags, a name, now and then odd ints
+// Conditions: small tables whose records hold runs of one-byte operators
+// and operand kinds between the ints they compare.
+void AddConditions(std::vector<Column>& columns, TableGenerator& g) {
+  for (std::uint32_t i = 0, groups = 2 + g.Below(3); i < groups; ++i) {
+    columns.push_back(MakeColumn(g.Chance(0.7) ? Kind::Reference : Kind::Enum, g));
+    for (std::uint32_t b = 0, count = 1 + g.Below(3); b < count; ++b) {
+      columns.push_back(MakeColumn(Kind::Operator, g));
+    }
+    columns.push_back(MakeColumn(g.Chance(0.5) ? Kind::Count : Kind::Constant, g));
+  }
+}
+
+// Model and sound paths: one path column, and in some tables more beside it
+// that each hold one of its paths in a few records.
+void AddPaths(std::vector<Column>& columns, TableGenerator& g) {
+  const std::uint32_t count = 1 + g.Below(4);
+  const auto first = columns.size();
+  AddArray(columns, Kind::Path, count, g);
+  if (count == 1 || g.Chance(0.6)) return;
+  for (std::size_t k = first + 1; k < columns.size(); ++k) {
+    columns[k].pool = {
+        columns[first].pool[g.Below(static_cast<std::uint32_t>(columns[first].pool.size()))]};
+    columns[k].p = 0.05 + 0.4 * g.Uniform();
+  }
+}
+
+// A few records of stats: a name, then ints of which some hold one value
+// everywhere (1 more than any other).
+void AddStats(std::vector<Column>& columns, TableGenerator& g) {
+  columns.push_back(MakeColumn(Kind::Name, g));
+  static const Kind kinds[] = {Kind::One,  Kind::One,  Kind::Constant, Kind::Count,
+                               Kind::Enum, Kind::Flag, Kind::Reference};
+  for (std::uint32_t i = 0, count = 2 + g.Below(7); i < count; ++i) {
+    columns.push_back(MakeColumn(kinds[g.Below(7)], g));
+  }
+  if (g.Chance(0.3)) columns.push_back(MakeColumn(Kind::Path, g));
+}
+
+// The columns of the common shapes, the ones that start with an id.
+void AddShape(std::vector<Column>& columns, std::uint32_t shape, std::uint32_t& records,
+              TableGenerator& g) {
+  if (shape < 44) {  // references, enums, flags, a name, now and then odd ints
     if (g.Chance(0.5)) columns.push_back(MakeColumn(Kind::Name, g));
     if (g.Chance(0.15)) AddLocaleBlock(columns, g);
     AddRandom(columns, g.Scale(1, 40), g);
+    if (g.Chance(0.04)) AddGeometry(columns, g);
     for (const Kind odd : {Kind::HighMask, Kind::Filler, Kind::TimeStamp}) {
-      if (g.Chance(0.06)) columns.insert(columns.end() - g.Below(2), MakeColumn(odd, g));
+      if (g.Chance(0.05)) columns.push_back(MakeColumn(odd, g));
     }
-  } else if (shape < 70) {  // localised text
+  } else if (shape < 57) {  // localised text
     for (std::uint32_t i = 0, blocks = 1 + g.Below(3); i < blocks; ++i) {
       AddRandom(columns, g.Below(4), g);
       AddLocaleBlock(columns, g);
     }
     AddRandom(columns, g.Below(10), g);
-  } else if (shape < 82) {  // effect parameters
+  } else if (shape < 67) {  // effect parameters
     AddEffectColumns(columns, g);
     records = g.Scale(20, 8000);
-  } else if (shape < 90) {  // model and sound paths
+  } else if (shape < 74) {  // model and sound paths
     AddRandom(columns, g.Below(4), g);
-    for (std::uint32_t i = 0, count = 1 + g.Below(4); i < count; ++i) {
-      columns.push_back(MakeColumn(Kind::Path, g));
-    }
+    AddPaths(columns, g);
     AddRandom(columns, g.Below(12), g);
-  } else if (shape < 95) {  // small enums in bytes right after the id
-    if (columns.empty()) columns.push_back(MakeColumn(Kind::Id, g));
+    if (g.Chance(0.4)) records = g.Scale(5, 60);
+  } else if (shape < 79) {  // small enums in bytes right after the id
     for (std::uint32_t i = 0, count = 2 + g.Below(3); i < count; ++i) {
       columns.push_back(MakeColumn(Kind::ByteEnum, g));
     }
     AddRandom(columns, 2 + g.Scale(1, 20), g);
-  } else {  // tiny
+  } else if (shape < 81) {  // conditions
+    AddConditions(columns, g);
+    records = 20 + g.Below(31);
+  } else if (shape < 85) {  // positions, bounds, curves
+    if (g.Chance(0.5)) columns.push_back(MakeColumn(g.Chance(0.5) ? Kind::Path : Kind::Name, g));
+    AddRandom(columns, g.Below(3), g);
+    AddGeometry(columns, g);
+    AddRandom(columns, g.Below(4), g);
+  } else {  // stats
+    AddStats(columns, g);
+    records = g.Scale(3, 40);
+  }
+}
+
+// The columns of one table, and how many records it has.
+std::vector<Column> MakeSchema(TableGenerator& g, std::uint32_t& records) {
+  std::vector<Column> columns;
+  records = g.Scale(1, 4000);
+  const std::uint32_t shape = g.Below(100);
+  if (shape >= 99) {  // one column of computed floats: a curve of its own
+    columns.push_back(MakeColumn(g.Chance(0.7) ? Kind::Curve : Kind::Measured, g));
+    columns.back().p = 1;
+    records = g.Scale(50, 4000);
+    return columns;
+  }
+  const bool bytesAfterId = shape >= 74 && shape < 79;
+  if (g.Chance(0.95) || bytesAfterId) columns.push_back(MakeColumn(Kind::Id, g));
+  if (shape >= 94) {  // tiny
     AddRandom(columns, 1 + g.Below(6), g);
     records = 1 + g.Below(3);
+  } else {
+    AddShape(columns, shape, records, g);
   }
   if (columns.empty()) columns.push_back(MakeColumn(Kind::Reference, g));
   return columns;
 }
 
 std::string Field(Column& c, const std::vector<std::string>& row, TableGenerator& g) {
+  if (c.filler > 0 && g.Chance(c.filler)) {
+    return TypeOf(c.kind) == FieldType::Float
+               ? FloatText(std::bit_cast<float>(kFillerBits))
+               : std::to_string(static_cast<std::int32_t>(kFillerBits));
+  }
   switch (TypeOf(c.kind)) {
     case FieldType::Int:
       return std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>(IntValue(c, g))));
@@ -418,7 +633,8 @@ std::uint64_t TableGenerator::Bits() {
 std::uint32_t TableGenerator::Scale(std::uint32_t low, std::uint32_t high) {
   const auto octaves = static_cast<std::uint32_t>(std::bit_width(high / low));
   for (;;) {
-    const double v = std::ldexp(low * (1 + Uniform()), static_cast<int>(Below(octaves)));
+    const double mantissa = low * (1 + Uniform());
+    const double v = std::ldexp(mantissa, static_cast<int>(Below(octaves)));
     if (v <= high) return static_cast<std::uint32_t>(v);
   }
 }

@@ -1,8 +1,10 @@
 // Generated tables that look like the DBC tables people unpack: an id
 // first, references, enums, flags and masks, runs of mostly-zero floats,
 // names, paths and blocks of locale strings, now and then a run of one-byte
-// columns, and the int columns that read like floats (a filler pattern,
-// time stamps, masks with a high bit). The yardstick of the type guess.
+// columns; arrays of every type (positions, bounds and curves of computed
+// floats, slots of references and of paths); the int columns that read
+// like floats (a filler pattern, time stamps, masks with a high bit) and
+// the filler in float columns too. The yardstick of the type guess.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +30,9 @@ class TableGenerator {
   explicit TableGenerator(std::uint64_t seed) : state_(seed) {}
   GeneratedTable Next();
 
-  // splitmix64, and draws made from it with exact arithmetic only.
+  // splitmix64, and draws made from it with exact arithmetic only, one draw
+  // at a time: the operands of an expression and the arguments of a call
+  // are evaluated in an order each compiler picks.
   std::uint64_t Bits();
   std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(Bits() % n); }
   double Uniform() { return static_cast<double>(Bits() >> 11) / 9007199254740992.0; }

@@ -122,7 +122,7 @@ TEST(TypeGuessTest, TellsColumnsThatAreEasyToConfuse) {
               return id(r) + "," + N(r * 37 % 100 - 50) + ".25," + (r % 4 ? "1" : "0.5") + "," +
                      (r % 5 ? "0" : "-1234.5677");
             }),
-       "int,float,float,float", true},
+       "int,float,float,float", false},
       {"floats, a few of them far out of the usual range",
        Rows("int,float", 60,
             [&](int r) {
@@ -147,13 +147,22 @@ TEST(TypeGuessTest, TellsColumnsThatAreEasyToConfuse) {
             [&](int r) {
               return N(r % 3) + "," + N(r * 11 % 256) + "," + id(r) + "," + name(r) + ",0.5";
             }),
-       "byte,byte,int,string,float", true},
+       "byte,byte,int,string,float", false},
       {"a byte in the middle",
        Rows("int,string,byte,int,float", 60,
             [&](int r) {
               return id(r) + "," + name(r) + "," + N(r % 2) + "," + N(r % 40) + "," + N(r) + ".5";
             }),
        "int,string,byte,int,float", true},
+      // The placement that scores best reads the name's offsets a byte
+      // off; only the other one explains the string block.
+      {"a byte before a string, in five records",
+       Rows("byte,string,float,string,int", 5,
+            [&](int r) {
+              return N(r % 3 + 1) + "," + name(r) + "," + N(r) + ".5,\"Tag " + N(r % 2) + "\"," +
+                     N(r * 3);
+            }),
+       "byte,string,float,string,int", false},
       {"bytes last",
        Rows("int,int,float,byte,byte,byte", 60,
             [&](int r) {
@@ -167,6 +176,75 @@ TEST(TypeGuessTest, TellsColumnsThatAreEasyToConfuse) {
     EXPECT_EQ(TypeList(guessed.types), c.types) << c.name;
     EXPECT_EQ(guessed.messages, "") << c.name;
     EXPECT_EQ(!guessed.doubts.empty(), c.unsure) << c.name << ": " << DoubtText(guessed.doubts);
+  }
+}
+
+// A float as CSV text, every digit it holds.
+std::string F(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(static_cast<float>(value)));
+  return text;
+}
+
+// Real records are built of arrays and computed values; what the guess
+// must read as their makers wrote them, and say nothing of.
+TEST(TypeGuessTest, ReadsRecordsAsTablesAreBuilt) {
+  const auto id = [](int r) { return N(r + 1); };
+  // Memory the writing tool never set, in a float column.
+  const std::string filler = F(std::bit_cast<float>(0xCCCCCCCCu));
+  const std::string paths[] = {"\"models\\ox.mdl\"", "\"models\\elk.mdl\"", "\"models\\owl.mdl\"",
+                               "\"models\\bat.mdl\""};
+  const struct {
+    const char* name;
+    std::string csv;
+    const char* types;
+  } cases[] = {
+      {"positions of many digits, a time stamp among ints",
+       Rows("int,int,int,int,float,float", 40,
+            [&](int r) {
+              return id(r) + "," + N(r % 7) + "," + N(1300000000 + 3607 * r) + "," + N(r % 2) +
+                     "," + F(58.939102 + 1.7371337 * r) + "," + F(111.25634 + 7.3117 * (r % 9));
+            }),
+       "int,int,int,int,float,float"},
+      {"a curve: fillers in one point, one value in another, fillers, 0.8 and 55000 last",
+       Rows("int,float,float,float,float,float", 30,
+            [&](int r) {
+              return id(r) + "," + F(r / 52.0) + "," + (r % 3 ? filler : "0") + "," +
+                     (r == 7 ? "0.31415927" : "0") + "," + F(0.5 + r / 104.0) + "," +
+                     (r % 4 == 0   ? filler
+                      : r % 4 == 1 ? "0.8"
+                      : r % 4 == 2 ? "55000"
+                                   : "0");
+            }),
+       "int,float,float,float,float,float"},
+      {"one column of computed points between 0 and 1",
+       Rows("float", 300, [&](int r) { return F((r % 103 + 1) / 104.0); }), "float"},
+      {"slots of an array of paths, each holding one of them",
+       Rows("int,string,string,string,string", 17,
+            [&](int r) {
+              return id(r) + "," + paths[r % 4] + "," + (r % 5 == 3 ? paths[1] : "") + "," +
+                     (r % 6 == 4 ? paths[2] : "") + "," + (r == 9 ? paths[3] : "");
+            }),
+       "int,string,string,string,string"},
+      {"a stat of 1 where the first string repeats, in a small table",
+       Rows("int,string,int", 9,
+            [&](int r) {
+              return id(r) + "," + (r % 4 == 0 ? paths[0] : paths[r % 4]) + "," +
+                     N(r % 4 == 0 ? 1 : 0);
+            }),
+       "int,string,int"},
+      {"a one-byte operator beside an unused int reads the same either way",
+       Rows("int,int,byte,int,byte,byte,int", 30,
+            [&](int r) {
+              return id(r) + "," + N(r * 7 % 50) + "," + N(1 + r % 3) + ",0," + N(1 + r % 5) + "," +
+                     N(r % 2 + 1) + "," + N(r * 13 % 100);
+            }),
+       "int,int,byte,int,byte,byte,int"},
+  };
+  for (const auto& c : cases) {
+    const Guessed guessed = GuessCsv(c.csv);
+    EXPECT_EQ(TypeList(guessed.types), c.types) << c.name;
+    EXPECT_EQ(DoubtText(guessed.doubts), "") << c.name;
   }
 }
 
@@ -232,7 +310,7 @@ TEST(TypeGuessTest, GuessesRealisticTablesAndSaysWhenUnsure) {
   int tablesRight = 0;
   int wrongUnsaid = 0;
   int rightDoubted = 0;
-  constexpr int kTables = 1000;
+  constexpr int kTables = 2000;
   for (int t = 0; t < kTables; ++t) {
     const testing::GeneratedTable table = generator.Next();
     const Guessed guessed = GuessCsv(table.csv);
@@ -262,10 +340,15 @@ TEST(TypeGuessTest, GuessesRealisticTablesAndSaysWhenUnsure) {
     std::printf("  %-13s %5d of %5d (%.1f%%)\n", kind.c_str(), tally.first, tally.second,
                 100.0 * tally.first / tally.second);
   }
-  EXPECT_GE(right * 1000, told * 990);
-  EXPECT_GE(tablesRight * 100, kTables * 94);
-  EXPECT_LE(wrongUnsaid * 100, kTables * 1);
-  EXPECT_LE(rightDoubted * 100, tablesRight * 13);
+  // Just short of the figures printed (27580 of 27763 columns, 1892
+  // tables, 15 wrong without a doubt, 152 right with one), so that a guess
+  // that gets two or three tables more wrong, or doubts a few more right
+  // ones, fails here: the generator draws the same tables on every host.
+  // Move them with the figures when the guess gets better.
+  EXPECT_GE(right * 10000, told * 9933);
+  EXPECT_GE(tablesRight, 1891);
+  EXPECT_LE(wrongUnsaid, 16);
+  EXPECT_LE(rightDoubted, 154);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ void WriteUtf8File(const std::string& path, std::string_view contents) {
 
 bool Read(const std::string& path, std::string& text) {
   FileContents contents;
-  if (!ReadWholeFile(path, contents)) return false;
+  if (ReadWholeFile(path, contents) != ReadResult::Read) return false;
   text.assign(contents.View());
   return true;
 }

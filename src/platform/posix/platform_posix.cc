@@ -81,6 +81,15 @@ mode_t CreationMode() {
 
 }  // namespace
 
+std::string ErrorNumberText(int error) { return ErrorText(error); }
+
+bool IsStandardOutput(const std::string& path) {
+  struct stat output;
+  struct stat file;
+  return ::fstat(STDOUT_FILENO, &output) == 0 && ::stat(path.c_str(), &file) == 0 &&
+         S_ISREG(output.st_mode) && output.st_dev == file.st_dev && output.st_ino == file.st_ino;
+}
+
 // ---- Whole files --------------------------------------------------------
 
 namespace {
@@ -175,24 +184,24 @@ void FileContents::Assign(std::string bytes) {
   view_ = buffer_;
 }
 
-bool ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason) {
+ReadResult ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason) {
   // O_NONBLOCK so that opening a FIFO with no writer cannot hang the batch;
   // it is refused just below anyway.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     SetReason(reason, ErrorText(errno));
-    return false;
+    return ReadResult::CannotOpen;
   }
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     SetReason(reason, ErrorText(errno));
     CloseQuietly(fd);
-    return false;
+    return ReadResult::CannotRead;
   }
   if (!S_ISREG(st.st_mode)) {
     SetReason(reason, S_ISDIR(st.st_mode) ? ErrorText(EISDIR) : std::string(kNotARegularFile));
     CloseQuietly(fd);
-    return false;
+    return ReadResult::CannotOpen;
   }
   const auto size = static_cast<std::size_t>(st.st_size);
   if (size >= kMapThreshold) {
@@ -208,16 +217,16 @@ bool ReadWholeFile(const std::string& path, FileContents& contents, std::string*
       gMappedFault = 0;
       gMappedBegin.store(static_cast<char*>(mapping));
       gMappedEnd.store(static_cast<char*>(mapping) + size);
-      return true;
+      return ReadResult::Read;
     }
   }
   std::string bytes;
   const bool ok = ReadAll(fd, size, bytes);
   if (!ok) SetReason(reason, ErrorText(errno));
   CloseQuietly(fd);
-  if (!ok) return false;
+  if (!ok) return ReadResult::CannotRead;
   contents.Assign(std::move(bytes));
-  return true;
+  return ReadResult::Read;
 }
 
 DirectoryListing::~DirectoryListing() {

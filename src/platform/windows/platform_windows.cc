@@ -131,11 +131,11 @@ void FileContents::Assign(std::string bytes) {
   view_ = buffer_;
 }
 
-bool ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason) {
+ReadResult ReadWholeFile(const std::string& path, FileContents& contents, std::string* reason) {
   std::wstring wide;
   if (!ToSystemPath(path, wide)) {
     SetReason(reason, LastErrorText());
-    return false;
+    return ReadResult::CannotOpen;
   }
   // Other programs may hold the table open (a spreadsheet, an editor);
   // reading must not be refused for that, nor stop them.
@@ -144,7 +144,7 @@ bool ReadWholeFile(const std::string& path, FileContents& contents, std::string*
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     SetReason(reason, LastErrorText());
-    return false;
+    return ReadResult::CannotOpen;
   }
   // A name such as "con.csv" or "nul.csv" opens a device, not a file.
   BY_HANDLE_FILE_INFORMATION info;
@@ -152,7 +152,7 @@ bool ReadWholeFile(const std::string& path, FileContents& contents, std::string*
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     SetReason(reason, kNotARegularFile);
     ::CloseHandle(file);
-    return false;
+    return ReadResult::CannotOpen;
   }
   const std::uint64_t fileSize =
       (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
@@ -171,7 +171,7 @@ bool ReadWholeFile(const std::string& path, FileContents& contents, std::string*
     if (!::ReadFile(file, bytes.data() + size, want, &got, nullptr)) {
       SetReason(reason, LastErrorText());
       ::CloseHandle(file);
-      return false;
+      return ReadResult::CannotRead;
     }
     if (got == 0) break;
     size += got;
@@ -179,7 +179,7 @@ bool ReadWholeFile(const std::string& path, FileContents& contents, std::string*
   ::CloseHandle(file);
   bytes.resize(size);
   contents.Assign(std::move(bytes));
-  return true;
+  return ReadResult::Read;
 }
 
 // ---- Directory listings -------------------------------------------------
@@ -466,6 +466,36 @@ PathKind KindOf(const std::string& path, std::string* reason) {
   }
   ::CloseHandle(file);
   return kind;
+}
+
+std::string ErrorNumberText(int error) {
+  // The C runtime's own words; the program reads no locale, so they are
+  // its English ones. Single-threaded where it is asked.
+  const char* text = std::strerror(error);  // NOLINT(concurrency-mt-unsafe)
+  return text != nullptr ? text : "Unknown error";
+}
+
+bool IsStandardOutput(const std::string& path) {
+  const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  BY_HANDLE_FILE_INFORMATION outputInfo;
+  if (output == nullptr || output == INVALID_HANDLE_VALUE ||
+      ::GetFileType(output) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(output, &outputInfo)) {
+    return false;
+  }
+  std::wstring wide;
+  if (!ToSystemPath(path, wide)) return false;
+  const HANDLE file = ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION fileInfo;
+  const bool same = ::GetFileInformationByHandle(file, &fileInfo) &&
+                    fileInfo.dwVolumeSerialNumber == outputInfo.dwVolumeSerialNumber &&
+                    fileInfo.nFileIndexHigh == outputInfo.nFileIndexHigh &&
+                    fileInfo.nFileIndexLow == outputInfo.nFileIndexLow;
+  ::CloseHandle(file);
+  return same;
 }
 
 bool Exists(const std::string& path) {
