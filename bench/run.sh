@@ -2,6 +2,7 @@
 # Benchmark harness for dbcpack and dbcunpack. See bench/README.md.
 #
 #   bash bench/run.sh [--scale F] [--dir DIR] [--runs N]
+#   bash bench/run.sh --instructions [--dir DIR] [--baseline BUILD]
 #
 # Environment: DBCPACK_BENCH_SCALE (default 1), DBCPACK_BENCH_DIR (default
 # /tmp/dbcpack-bench), DBCPACK_BENCH_RUNS (default 5); options win.
@@ -25,8 +26,18 @@ die() {
 }
 
 usage() {
-  sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '2,16p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
 }
+
+# --instructions: the instruction counts instead of the timings, by the
+# script beside this one, which takes the other arguments.
+for arg in "$@"; do
+  if [[ $arg == --instructions ]]; then
+    args=()
+    for a in "$@"; do [[ $a == --instructions ]] || args+=("$a"); done
+    exec bash "$(dirname "${BASH_SOURCE[0]}")/instructions.sh" "${args[@]}"
+  fi
+done
 
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -50,44 +61,19 @@ LOADAVG=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
 SCALE_NOTE=""
 [[ $SCALE == 1 ]] || SCALE_NOTE=" (scale $SCALE: the targets are set for scale 1, and the small-files time grows with the number of tables)"
 
-REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=$REPO/build/bench
-mkdir -p "$DIR"
-DIR=$(cd "$DIR" && pwd -P)
-case "$DIR/" in
-  "$(cd "$REPO" && pwd -P)"/*) die "the data directory $DIR lies inside the repository; use --dir" ;;
-esac
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+bench_dir
 for tool in cmake sha256sum od stat awk sort find; do
   command -v "$tool" >/dev/null || die "'$tool' is not installed"
 done
 
 # --- Build ------------------------------------------------------------------
-echo "== building (Release) in $BUILD"
-GEN_ARGS=()
-command -v ninja >/dev/null && GEN_ARGS=(-G Ninja)
-if [[ ! -f $BUILD/CMakeCache.txt ]]; then
-  cmake -S "$REPO" -B "$BUILD" "${GEN_ARGS[@]}" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_CXX_COMPILER=g++ -DDBCPACK_BENCH=ON -DDBCPACK_TESTS=OFF >"$DIR/build.log" 2>&1 ||
-    { tail -30 "$DIR/build.log" >&2; die "configure failed (log: $DIR/build.log)"; }
-fi
-cmake --build "$BUILD" --target dbcpack dbcpack_gen_tables dbcpack_bench_exec >>"$DIR/build.log" 2>&1 ||
-  { tail -30 "$DIR/build.log" >&2; die "build failed (log: $DIR/build.log)"; }
+bench_build dbcpack dbcpack_gen_tables dbcpack_bench_exec
 DBCPACK=$BUILD/dbcpack
-GEN=$BUILD/bench/dbcpack_gen_tables
-EXEC=$BUILD/bench/dbcpack_bench_exec
 for b in "$DBCPACK" "$GEN" "$EXEC"; do [[ -x $b ]] || die "missing $b after the build"; done
 
 # --- Data -------------------------------------------------------------------
-DATA=$DIR/data-x$SCALE
-STAMP=$("$GEN" --scale "$SCALE" --describe)
-if [[ ! -f $DATA/.complete || $(cat "$DATA/.complete") != "$STAMP" ]]; then
-  echo "== generating tables (scale $SCALE) into $DATA"
-  rm -rf "$DATA"
-  "$GEN" --scale "$SCALE" "$DATA" || die "generation failed"
-  echo "$STAMP" >"$DATA/.complete"
-else
-  echo "== tables present in $DATA ($STAMP)"
-fi
+bench_data "$SCALE"
 RUNDIR=$DIR/run-x$SCALE
 # Old run trees are deleted only after the measurements: on ext4 without a
 # journal, every inode freed in the last minutes slows down each file

@@ -3,14 +3,18 @@
 // DBC file in a scratch directory of this process. The output must hold the
 // format's invariants, checked from the file's own header and the CSV's
 // first line, and must equal byte for byte what the slow reference reading
-// builds; the messages must match too.
+// builds; the messages must match too. The same bytes in two pieces (as
+// the unpack's round trip hands over its text) must load alike.
 #include <dirent.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -133,6 +137,34 @@ void CheckInvariants(std::string_view dbc, std::string_view content) {
   }
 }
 
+// The same content in two pieces, split after a line feed near its
+// middle, each in a buffer of exactly its size (so that a read past a
+// piece is caught), must load to the same table with the same messages.
+void CheckInPieces(std::string_view content, const std::string& name, bool loaded,
+                   const std::string& messages, const dbcpack::DbcTable& joined) {
+  const std::size_t lf = content.find('\n', content.size() / 2);
+  if (lf == std::string_view::npos || lf + 1 == content.size()) return;
+  const std::string_view halves[] = {content.substr(0, lf + 1), content.substr(lf + 1)};
+  std::unique_ptr<char[]> buffers[2];
+  std::string_view pieces[2];
+  for (int i = 0; i < 2; ++i) {
+    buffers[i] = std::make_unique<char[]>(halves[i].size());
+    std::memcpy(buffers[i].get(), halves[i].data(), halves[i].size());
+    pieces[i] = std::string_view(buffers[i].get(), halves[i].size());
+  }
+  dbcpack::DbcTable table;
+  table.fileName = name;
+  dbcpack::StringSink sink;
+  const bool ok = table.LoadCsvContent(std::span<const std::string_view>(pieces, 2), sink);
+  Check(ok == loaded && sink.Text() == messages, "a load in two pieces differs",
+        "messages:\n" + sink.Text() + "in one piece:\n" + messages);
+  if (!ok) return;
+  const dbcpack::TableImage a = joined.Image();
+  const dbcpack::TableImage b = table.Image();
+  Check(a.recordCount == b.recordCount && a.records == b.records && a.stringBlock == b.stringBlock,
+        "a table loaded in two pieces differs");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -149,6 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "messages:\n" + loadMessages.Text() + "reference:\n" + expected.messages);
   Check(loadMessages.Text() == expected.messages, "messages differ from the reference",
         "messages:\n" + loadMessages.Text() + "reference:\n" + expected.messages);
+  CheckInPieces(content, csvPath, loaded, loadMessages.Text(), table);
 
   if (loaded) {
     Check(table.stringBlockSize == static_cast<std::int32_t>(table.stringBlock.size()),

@@ -2,6 +2,7 @@
 // line. The file is read whole into one buffer; lines and fields are views
 // into it, and every value is encoded straight into its place in the
 // table's records, as the DBC file will hold it.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <span>
@@ -21,6 +22,8 @@ namespace {
 
 constexpr std::int64_t kMaxInt32 = std::numeric_limits<std::int32_t>::max();
 constexpr char kEndOfFile = 26;  // Ctrl-Z: ends a text file
+// Bytes the fast path may read past the end of a line.
+constexpr std::size_t kLineSlack = 8;
 
 // One column of the records: its type and the byte offset of its value in
 // a record.
@@ -47,9 +50,10 @@ struct RecordParser {
   MessageSink& sink;
   std::vector<Column> columns;
   StringPool pool;
-  std::string scratch;
-  std::vector<PendingString> pending;
-  std::string lineScratch;
+  std::string scratch = {};
+  std::vector<PendingString> pending = {};
+  std::string lineScratch = {};
+  std::string paddedLine = {};  // a line copied to be read past its end
 };
 
 // Cuts the next line off `text`. A carriage return right before the line
@@ -74,7 +78,7 @@ class DataText {
  public:
   DataText() = default;
   explicit DataText(std::vector<std::string_view> pieces) : pieces_(std::move(pieces)) {
-    if (!pieces_.empty()) rest_ = pieces_.front();
+    if (!pieces_.empty()) Enter(pieces_.front());
   }
 
   std::size_t Size() const {
@@ -84,15 +88,28 @@ class DataText {
   }
   const std::vector<std::string_view>& Pieces() const { return pieces_; }
 
+  // Whether every line has been read.
+  bool AtEnd() {
+    while (rest_.empty() && next_ < pieces_.size()) Enter(pieces_[next_++]);
+    return rest_.empty();
+  }
   // The next line, from the piece that holds it.
   std::string_view NextLine() {
-    while (rest_.empty() && next_ < pieces_.size()) rest_ = pieces_[next_++];
+    while (rest_.empty() && next_ < pieces_.size()) Enter(pieces_[next_++]);
     return dbcpack::NextLine(rest_);
   }
+  // The end of the piece of the last line: the bytes up to it may be read.
+  const char* ReadableEnd() const { return pieceEnd_; }
 
  private:
+  void Enter(std::string_view piece) {
+    rest_ = piece;
+    pieceEnd_ = piece.data() + piece.size();
+  }
+
   std::vector<std::string_view> pieces_;
   std::string_view rest_;
+  const char* pieceEnd_ = nullptr;
   std::size_t next_ = 1;
 };
 
@@ -179,37 +196,53 @@ bool ParseHeader(DbcTable& table, std::string_view header, std::vector<FieldType
   return true;
 }
 
-// How many records to make room for. Every field but the last takes at
-// least one byte of its line, so a line shorter than fieldCount - 1 bytes
-// cannot load. When the data is too short for every line to be that long,
-// the load fails at the first such line or before it, and room is needed
-// only up to there: room for every line would let a small malformed file
-// (many columns, many empty lines) ask for more memory than there is.
-std::size_t RecordsToAllocate(DataText data, std::size_t lines, std::size_t fields) {
-  const std::size_t minimum = fields - 1;
-  if (minimum == 0 || lines <= data.Size() / minimum) return lines;
-  std::size_t reachable = 0;
-  while (reachable < lines && data.NextLine().size() >= minimum) ++reachable;
-  return reachable < lines ? reachable + 1 : reachable;
+// Lines at the start of the data whose length tells how many records the
+// rest holds.
+constexpr std::size_t kSampleLines = 64;
+
+// How many records to make room for at first, without reading the whole
+// data: every line when there are few, else the data's size over the mean
+// length of its first lines, with a margin (the room grows when that
+// falls short). Never more than the data can hold before the load fails:
+// every line but the last that loads takes at least fieldCount bytes (a
+// comma per field but the last, and its line feed), and the first line
+// that fails needs room too. Room for every line would let a small
+// malformed file (many columns, many empty lines) ask for more memory than
+// there is.
+std::size_t RecordsToAllocate(DataText data, std::size_t fields) {
+  const std::size_t size = data.Size();
+  std::size_t lines = 0;
+  std::size_t sampled = 0;
+  while (lines < kSampleLines && !data.AtEnd()) {
+    sampled += data.NextLine().size() + 1;
+    ++lines;
+  }
+  const std::size_t most = size / fields + 2;
+  if (data.AtEnd()) return std::min(lines, most);
+  const std::size_t guess = size / sampled * lines + size % sampled * lines / sampled;
+  return std::min(guess + guess / 8 + 16, most);
 }
 
-// Counts the records and allocates the table's storage for them.
+// Checks that the data holds records and not too many, and allocates the
+// table's storage for them.
 bool PlanRecords(DbcTable& table, const DataText& data, const std::vector<FieldType>& types,
                  std::vector<Column>& columns, MessageSink& sink) {
   const char* const name = table.fileName.c_str();
-  const std::size_t lines = CountLines(data);
-  // The last record is reported as line lines + 1, which must fit too.
-  if (lines > static_cast<std::size_t>(kMaxInt32 - 1)) {
+  // Every line takes a byte at least, so only data past INT32_MAX - 1 bytes
+  // can hold more lines than a table may have (the last record is reported
+  // as line count + 1, which must fit too): only such data is counted
+  // first, so that this error comes before any other.
+  const std::size_t limit = static_cast<std::size_t>(kMaxInt32 - 1);
+  if (data.Size() > limit && CountLines(data) > limit) {
     sink.Print("ERROR: '%s': Table too large for a DBC file.\n", name);
     return false;
   }
-  table.recordCount = static_cast<std::int32_t>(lines);
-  if (table.recordCount == 0) {
+  if (data.Size() == 0) {
     sink.Print("ERROR: '%s': No records found.\n", name);
     return false;
   }
   const std::vector<std::size_t> offsets =
-      table.AllocateRecords(types, RecordsToAllocate(data, lines, types.size()));
+      table.AllocateRecords(types, RecordsToAllocate(data, types.size()));
   columns.clear();
   for (std::size_t k = 0; k < types.size(); ++k) columns.push_back(Column{types[k], offsets[k]});
   return true;
@@ -298,24 +331,36 @@ bool ParseRecord(RecordParser& parser, std::string_view line, char* record) {
   return true;
 }
 
+// Whether the backslash at `p` starts an escape that changes the value:
+// \n, \r, or \\n, \\r (a backslash before the letter). Any other backslash
+// is itself. Reads two bytes past `p`, which the fast path's slack covers.
+inline bool EscapeChanges(const char* p) {
+  const char next = p[1];
+  return next == 'n' || next == 'r' || (next == '\\' && (p[2] == 'n' || p[2] == 'r'));
+}
+
 // The fast path's string field at `p`: empty (nothing before the comma or
 // the end of the line) or quoted, its closing quote right before the comma
 // or the end. Leaves `p` just past the value and its offset pending;
-// false for anything that is an error.
+// false for anything that is an error. A value is copied only when it
+// changes (a doubled quote or an escape), from its first such byte on;
+// else it stays a view into the line.
 inline bool TakeString(RecordParser& parser, const char*& p, const char* const end, char* into) {
   PutFixed32(into, 0);
-  if (p == end || *p == ',') return true;
-  if (*p != '"') return false;
+  if (*p != '"') return p == end || *p == ',';
   const char* const body = p + 1;
   const char* quote = FindQuoteOrBackslash(body, end);
+  while (quote != end && *quote == '\\' && !EscapeChanges(quote)) {
+    quote = FindQuoteOrBackslash(quote + 1, end);
+  }
   if (quote == end) return false;
   PendingString string{body, 0, static_cast<std::size_t>(quote - body), 0, into};
   if (*quote != '"' || (quote + 1 != end && quote[1] != ',')) {
-    // Escapes or doubled quotes: the value needs unescaping.
     std::string& scratch = parser.lineScratch;
     string.data = nullptr;
     string.scratchOffset = scratch.size();
-    if (ScanQuotedBody(body, end, scratch, quote) != QuotedEnd::Closed) return false;
+    scratch.append(body, string.size);
+    if (ScanQuotedBody(quote, end, scratch, quote) != QuotedEnd::Closed) return false;
     string.size = scratch.size() - string.scratchOffset;
   }
   if (string.size != 0) parser.pending.push_back(string);
@@ -343,9 +388,12 @@ bool InternPending(RecordParser& parser) {
   return true;
 }
 
-// The fast path's number at `p`, which is neither the end nor a comma;
-// returns where the number stopped.
-inline const char* TakeNumber(FieldType type, const char* p, const char* const end, char* into) {
+// The fast path's number of another shape than the short ones, by the
+// general conversion; null for an empty or missing field, which the
+// general path reports.
+[[gnu::noinline]] const char* TakeOtherNumber(FieldType type, const char* p, const char* const end,
+                                              char* into) {
+  if (p == end || *p == ',') return nullptr;
   if (type == FieldType::Float) {
     float value;
     p = ParseFloatPrefix(p, end, value);
@@ -362,54 +410,105 @@ inline const char* TakeNumber(FieldType type, const char* p, const char* const e
   return p;
 }
 
+// The fast path's field at `p` of a column of `type`, encoded at `into`;
+// returns where the field's value stopped, or null when the line is not
+// plain.
+[[gnu::always_inline]] inline const char* TakeField(RecordParser& parser, FieldType type,
+                                                    const char* p, const char* const end,
+                                                    char* into) {
+  switch (type) {
+    case FieldType::Int: {
+      std::int32_t value;
+      if (const char* stop = ReadShortInt(p, value)) {
+        PutInt32(into, value);
+        return stop;
+      }
+      break;
+    }
+    case FieldType::Float: {
+      float value;
+      if (const char* stop = ReadShortFloat(p, value)) {
+        PutFloat(into, value);
+        return stop;
+      }
+      break;
+    }
+    case FieldType::Byte: {
+      std::int32_t value;
+      if (const char* stop = ReadShortInt(p, value)) {
+        *into = static_cast<char>(static_cast<std::uint32_t>(value) & 0xFF);
+        return stop;
+      }
+      break;
+    }
+    case FieldType::String:
+      return TakeString(parser, p, end, into) ? p : nullptr;
+  }
+  return TakeOtherNumber(type, p, end, into);
+}
+
 // The fast path, for a plain line: every number followed at once by its
 // comma, every string as TakeString takes it, one value per column and
 // nothing after the last. On anything else it returns false before a
 // message could be due, and the general path parses the line again; for
-// what it takes, it gives what the general path gives.
-bool ReadPlainRecord(RecordParser& parser, std::string_view line, char* record) {
-  const char* p = line.data();
-  const char* const end = p + line.size();
+// what it takes, it gives what the general path gives. REQUIRES: eight
+// bytes can be read from `end`, and the byte there is a line break (or
+// padding that reads as one): never a digit, a comma or a quote, so that
+// it ends a number, a field and the line without a test of its own.
+bool ReadPlainRecord(RecordParser& parser, const char* p, const char* const end, char* record) {
   const Column* column = parser.columns.data();
   const Column* const last = column + parser.columns.size() - 1;
   for (;; ++column) {
-    char* const into = record + column->offset;
-    if (column->type == FieldType::String) {
-      if (!TakeString(parser, p, end, into)) return false;
-    } else {
-      if (p == end || *p == ',') return false;
-      p = TakeNumber(column->type, p, end, into);
-    }
+    p = TakeField(parser, column->type, p, end, record + column->offset);
+    if (p == nullptr) return false;
     if (column == last) return p == end;
-    if (p == end || *p != ',') return false;
-    if (++p == end) {
-      // A comma that ends the line opens one more, empty, field: fine for
-      // a last column of strings, an error or a quirk for anything else.
-      if (column + 1 != last || last->type != FieldType::String) return false;
-      PutFixed32(record + last->offset, 0);
-      return true;
-    }
+    // A comma that ends the line opens one more, empty, field, which
+    // only a last column of strings takes.
+    if (*p != ',') return false;
+    ++p;
   }
 }
 
-bool ParsePlainRecord(RecordParser& parser, std::string_view line, char* record) {
+// The line at `line`, with `readable` the end of the bytes that may be
+// read after it, by the fast path: a line too near that end to be read
+// past it is copied, padded, first.
+bool ParsePlainRecord(RecordParser& parser, std::string_view line, const char* readable,
+                      char* record) {
   parser.pending.clear();
   parser.lineScratch.clear();
-  return ReadPlainRecord(parser, line, record) && InternPending(parser);
+  const char* p = line.data();
+  if (p == nullptr || readable - (p + line.size()) < static_cast<std::ptrdiff_t>(kLineSlack)) {
+    std::string& copy = parser.paddedLine;
+    copy.assign(line);
+    copy.append(kLineSlack, '\n');
+    p = copy.data();
+  }
+  return ReadPlainRecord(parser, p, p + line.size(), record) && InternPending(parser);
 }
 
+// Every line of the data as a record, the room for them grown when the
+// first guess falls short.
 bool ParseRecords(RecordParser& parser, DataText& data) {
   DbcTable& table = parser.table;
   const auto size = static_cast<std::size_t>(table.recordSize);
-  const auto count = static_cast<std::size_t>(table.recordCount);
-  char* record = table.records.Data();
-  for (std::size_t r = 0; r < count; ++r, record += size) {
+  std::size_t room = (table.records.Size() - DbcTable::kRecordPadding) / size;
+  std::size_t r = 0;
+  for (; !data.AtEnd(); ++r) {
+    if (r == room) {
+      room += room / 2 + 16;
+      table.GrowRecords(room);
+    }
+    char* const record = table.records.Data() + r * size;
     const std::string_view line = data.NextLine();
     ++table.lineNumber;
-    if (!ParsePlainRecord(parser, line, record) && !ParseRecord(parser, line, record)) {
+    if (!ParsePlainRecord(parser, line, data.ReadableEnd(), record) &&
+        !ParseRecord(parser, line, record)) {
+      table.recordCount = static_cast<std::int32_t>(r + 1);
       return false;
     }
   }
+  table.recordCount = static_cast<std::int32_t>(r);
+  table.AttachValues(r);
   return true;
 }
 
@@ -460,14 +559,14 @@ bool DbcTable::ParseCsv(std::span<const std::string_view> pieces, MessageSink& s
 
   // The block can never outgrow the text it comes from; reserving that much
   // address space up front avoids copying the block as it grows, and pages
-  // never written are never touched.
-  for (const Column& column : columns) {
-    if (column.type == FieldType::String) {
-      stringBlock.reserve(data.Size() + 1);
-      break;
-    }
-  }
-  RecordParser parser{*this, sink, std::move(columns), StringPool(stringBlock), {}, {}, {}};
+  // never written are never touched. The deduplication is sized from the
+  // text too.
+  const bool strings = std::any_of(columns.begin(), columns.end(), [](const Column& column) {
+    return column.type == FieldType::String;
+  });
+  const std::size_t text = strings ? data.Size() : 0;
+  if (strings) stringBlock.reserve(text + 1);
+  RecordParser parser{*this, sink, std::move(columns), StringPool(stringBlock, text)};
   if (!ParseRecords(parser, data)) return false;
   stringBlockSize = static_cast<std::int32_t>(stringBlock.size());
   return true;

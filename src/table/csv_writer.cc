@@ -1,7 +1,7 @@
 // Writing a table as CSV text, fast enough to be no more than a small part of
 // an unpack. The text is built in a staging buffer that stays in the cache
 // and goes to the output in large appends; the output is reserved once, from
-// the text of a sample of the records, so that it seldom grows and is never
+// the text of the first records, so that it seldom grows and is never
 // zero-filled ahead of the writing. Numbers are formatted (number_format)
 // straight into that buffer, and what a string needs (its length, whether
 // it must be escaped) is remembered per offset, since real tables repeat
@@ -46,6 +46,12 @@ inline bool IsSpecial(unsigned char c) {
   return c == '"' || c == '\\' || c == '\n' || c == '\r' || c == kEndOfFile;
 }
 
+inline std::uint64_t Load8(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word;
+}
+
 // Whether a byte of `word` may end the string or be special: it is below
 // 0x20 (the NUL, line feed, carriage return, byte 26 and the other control
 // bytes), a double quote or a backslash. No false negatives; control bytes
@@ -63,9 +69,7 @@ StringShape ScanString(const char* const begin, const char* const end) {
   const char* p = begin;
   for (;;) {
     if (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      if (!MayBeSpecial(word)) {
+      if (!MayBeSpecial(Load8(p))) {
         p += 8;
         continue;
       }
@@ -156,8 +160,17 @@ struct Unwritable {
 // they are and noted in `found`.
 char* EscapeString(const char* text, std::size_t length, std::size_t from, std::size_t to, char* w,
                    Unwritable& found) {
-  for (std::size_t i = from; i < to; ++i) {
-    const char c = text[i];
+  std::size_t i = from;
+  while (i < to) {
+    // The run up to the next byte that needs a look, copied in one go.
+    std::size_t run = i;
+    while (to - run >= 8 && !MayBeSpecial(Load8(text + run))) run += 8;
+    while (run < to && !IsSpecial(static_cast<unsigned char>(text[run]))) ++run;
+    std::memcpy(w, text + i, run - i);
+    w += run - i;
+    if (run == to) break;
+    const char c = text[run];
+    i = run + 1;
     if (c == '\n' || c == '\r') {
       *w++ = '\\';
       *w++ = c == '\n' ? 'n' : 'r';
@@ -166,10 +179,10 @@ char* EscapeString(const char* text, std::size_t length, std::size_t from, std::
     if (c == '"') {
       *w++ = '"';
     } else if (c == '\\') {
-      const char next = i + 1 < length ? text[i + 1] : '\0';
+      const char next = i < length ? text[i] : '\0';
       if (next == 'n' || next == 'r') *w++ = '\\';
       if (next == '\n' || next == '\r') found.backslashBeforeBreak = true;
-    } else if (c == kEndOfFile) {
+    } else {
       found.endOfFile = true;
     }
     *w++ = c;
@@ -404,45 +417,38 @@ void WriteHeader(const std::vector<FieldType>& types, platform::LargeString& out
   out.push_back('\n');
 }
 
-// The text of all records, from that of up to kSamples records spread over
-// the table, with a margin: enough, nearly always, for the output to be
-// reserved once.
-std::size_t EstimateText(const TableImage& table, const std::vector<FieldType>& types) {
-  constexpr std::uint32_t kSamples = 1024;
-  constexpr std::size_t kEnoughSample = std::size_t{16} << 20;
-  const std::uint32_t count = std::min(table.recordCount, kSamples);
-  platform::LargeString sample;
-  RecordWriter writer(table, types, sample);
-  std::uint32_t written = 0;
-  while (written < count && sample.size() < kEnoughSample) {
-    (void)writer.Write(
-        static_cast<std::uint32_t>(std::uint64_t{written} * table.recordCount / count));
-    ++written;
-    if (written % 64 == 0) writer.Finish();
-  }
-  writer.Finish();
-  if (written == 0) return 0;
-  const double perRecord = static_cast<double>(sample.size()) / written;
-  return static_cast<std::size_t>(perRecord * table.recordCount * 1.0625) + 4096;
-}
-
 // A run of records for one thread to write, and what it found there.
 struct Part {
   std::uint32_t first = 0;
   std::uint32_t end = 0;
-  std::size_t reserve = 0;
   NanFloat nan;
   std::vector<ColumnTallies> tallies;
 };
 
+// Records of a part written before its output is reserved.
+constexpr std::uint32_t kFirstRecords = 256;
+
+// Writes the part's records. The output is reserved once, after its first
+// records, for the rest from their text with a margin: enough, nearly
+// always, for it never to grow again, and no pass over the records only
+// to measure them.
 void WritePart(const TableImage& table, const std::vector<FieldType>& types, Part& part,
                platform::LargeString& out) {
-  out.reserve(out.size() + part.reserve);
   RecordWriter writer(table, types, out);
-  for (std::uint32_t r = part.first; r < part.end; ++r) {
-    if (!writer.Write(r)) break;
-  }
+  const std::size_t start = out.size();
+  const std::uint32_t first = std::min(part.end, part.first + kFirstRecords);
+  std::uint32_t r = part.first;
+  bool written = true;
+  for (; written && r < first; ++r) written = writer.Write(r);
   writer.Finish();
+  if (written && r < part.end) {
+    const double perRecord = static_cast<double>(out.size() - start) / (r - part.first);
+    out.reserve(out.size() + static_cast<std::size_t>(perRecord * (part.end - r) * 1.0625) + 4096);
+    for (; r < part.end; ++r) {
+      if (!writer.Write(r)) break;
+    }
+    writer.Finish();
+  }
   part.nan = writer.Nan();
   part.tallies = writer.Tallies();
 }
@@ -485,7 +491,6 @@ std::string QuotedCsvString(std::string_view value) {
 
 bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, const std::string& name,
               std::vector<platform::LargeString>& pieces, MessageSink& sink) {
-  const std::size_t estimate = EstimateText(table, types);
   const std::uint32_t count = table.recordCount;
   // Two threads where there is enough to share: each writes half of the
   // records into a piece of its own, so that nothing is copied to join them.
@@ -498,7 +503,6 @@ bool WriteCsv(const TableImage& table, const std::vector<FieldType>& types, cons
     const std::size_t at = first == 0 ? 0 : 1;
     parts[at].first = static_cast<std::uint32_t>(first);
     parts[at].end = static_cast<std::uint32_t>(end);
-    parts[at].reserve = count == 0 ? 0 : estimate / count * (end - first);
     WritePart(table, types, parts[at], pieces[at]);
   });
   return Report(parts, types.size(), name, sink);

@@ -3,6 +3,7 @@
 #include "table/dbc_table.h"
 
 #include <algorithm>
+#include <cstring>
 #include <type_traits>
 
 #include "table/encoding.h"
@@ -61,16 +62,31 @@ std::vector<std::size_t> DbcTable::AllocateRecords(const std::vector<FieldType>&
     offsets.push_back(offset);
     offset += static_cast<std::size_t>(FieldTypeWidth(types[k]));
   }
-  const auto attach = [&](auto& values, auto& into) {
+  intValues = std::move(ints);
+  floatValues = std::move(floats);
+  byteValues = std::move(bytes);
+  AttachValues(allocatedRecords);
+  return offsets;
+}
+
+void DbcTable::GrowRecords(std::size_t allocatedRecords) {
+  const std::size_t size = static_cast<std::size_t>(recordSize);
+  platform::LargeBuffer grown;
+  grown.Allocate(allocatedRecords * size + kRecordPadding);
+  std::memcpy(grown.Data(), records.Data(), std::min(records.Size(), grown.Size()));
+  records = std::move(grown);
+  AttachValues(allocatedRecords);
+}
+
+void DbcTable::AttachValues(std::size_t count) {
+  const auto attach = [&](auto& values) {
     values.image_ = records.Data();
     values.recordSize_ = static_cast<std::size_t>(recordSize);
-    values.recordCount_ = allocatedRecords;
-    into = std::move(values);
+    values.recordCount_ = count;
   };
-  attach(ints, intValues);
-  attach(floats, floatValues);
-  attach(bytes, byteValues);
-  return offsets;
+  attach(intValues);
+  attach(floatValues);
+  attach(byteValues);
 }
 
 TableImage DbcTable::Image() const {

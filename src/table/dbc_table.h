@@ -89,6 +89,13 @@ struct DbcTable {
   std::vector<std::size_t> AllocateRecords(const std::vector<FieldType>& types,
                                            std::size_t allocatedRecords);
 
+  // Room for `allocatedRecords` records, the bytes of those already there
+  // kept: the loader's first guess of a table's length can fall short.
+  void GrowRecords(std::size_t allocatedRecords);
+
+  // Points the three value maps at the records, the first `count` of them.
+  void AttachValues(std::size_t count);
+
   // The loaded table as a DBC file lays it out.
   // REQUIRES: a successful load (or records allocated for recordCount).
   TableImage Image() const;

@@ -16,12 +16,12 @@ const char* FindQuoteOrBackslash(const char* p, const char* end);
 // How the body of a quoted string ended.
 enum class QuotedEnd { Closed, UnexpectedEnd, Missing };
 
-// Scans the body of a quoted string, from just past its opening quote to
-// `end`, appending the value to `out` with "" and the escapes \n, \r (a
-// line feed, a carriage return) and \\n, \\r (a backslash before the
-// letter) resolved. Closed: `quote` is set to the closing quote, which the
-// end or a comma follows. UnexpectedEnd: a quote is followed by something
-// else. Missing: no closing quote before `end`.
+// Scans the body of a quoted string, from just past its opening quote (or
+// from any later byte that is not the second or third byte of an escape or
+// the second of a doubled quote) to `end`, appending the value to `out` with "" and the escapes \n,
+// \r (a line feed, a carriage return) and \\n, \\r (a backslash before the letter) resolved.
+// Closed: `quote` is set to the closing quote, which the end or a comma follows. UnexpectedEnd: a
+// quote is followed by something else. Missing: no closing quote before `end`.
 QuotedEnd ScanQuotedBody(const char* body, const char* end, std::string& out, const char*& quote);
 
 // Cuts the text up to the first comma into `token` and removes it and the

@@ -1,6 +1,6 @@
 // Digit scanning for the loader's hot loop, inline so that a field's
-// number is converted without a call. Only the number conversions and the
-// loader include this; everything else uses number_parse.h.
+// number is converted without a call. Only the number conversions (both
+// ways) and the loader include this; everything else uses number_parse.h.
 #pragma once
 
 #include <bit>
@@ -249,6 +249,17 @@ template <typename Number>
   if (!ApproximateSlow(scan, scale, result)) ConvertSlow(scan, result);
 }
 
+// mantissa x 10^scale, for a mantissa of at most 2^53 and a scale within
+// +-22: both operands are exact, so one multiply or divide rounds
+// correctly; the other operation is by 1, exact, and saves a branch on the
+// sign of the scale. The writer of floats checks its decimals with this
+// too, so that they are read back exactly as the loader reads them.
+inline double ShortDecimal(std::uint64_t mantissa, std::int64_t scale) {
+  const std::int64_t up = scale > 0 ? scale : 0;
+  const std::int64_t down = scale < 0 ? -scale : 0;
+  return static_cast<double>(mantissa) * kExactPowers[up] / kExactPowers[down];
+}
+
 // The decimal conversion into a double, or straight into a float: values of
 // the short conversion are at most 2^53 x 10^22, well inside the float
 // range, so the double needs no range check before it is narrowed and the
@@ -269,14 +280,88 @@ template <typename Number>
     ConvertOutOfLine(scan, scale, result);
     return scan.end;
   }
-  // Both operands are exact, so one multiply or divide rounds correctly;
-  // the other operation is by 1, exact, and saves a branch on the sign of
-  // the scale.
-  const std::int64_t up = scale > 0 ? scale : 0;
-  const std::int64_t down = scale < 0 ? -scale : 0;
-  const double value = static_cast<double>(scan.mantissa) * kExactPowers[up] / kExactPowers[down];
+  const double value = ShortDecimal(scan.mantissa, scale);
   result = static_cast<Number>(scan.negative ? -value : value);
   return scan.end;
+}
+
+// The plain shapes of a field that most tables hold, read with no test of
+// the text's end. REQUIRES (both): eight bytes can be read from any place
+// up to the end of the field's line, and the byte at that end is not a
+// digit, a point or an exponent letter. Each returns where the number
+// stopped, or null for any other shape (spaces, '+', exponents, more
+// digits), which the general conversion then takes from `p`; for what it
+// takes, the result is the general conversion's.
+
+// [-]digits with at most 15 digits: one or two words of digits, a clamp,
+// and the sign.
+inline const char* ReadShortInt(const char* p, std::int32_t& result) {
+  const bool negative = *p == '-';
+  p += static_cast<int>(negative);
+  std::uint64_t word = Load8(p);
+  int count = LeadingDigits(word);
+  if (count == 0) return nullptr;
+  std::uint64_t value = DigitsValue(word, count);
+  if (count == 8) {
+    word = Load8(p + 8);
+    const int more = LeadingDigits(word);
+    if (more == 8) return nullptr;
+    if (more != 0) value = value * kPowersOf10[more] + DigitsValue(word, more);
+    count += more;
+  }
+  // Below 10^15, so exact; past the range it clamps as the general one does.
+  const std::uint64_t limit = std::uint64_t{0x7FFFFFFF} + static_cast<unsigned>(negative);
+  const auto magnitude = static_cast<std::int64_t>(value < limit ? value : limit);
+  result = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+  return p + count;
+}
+
+// The exponent of a short float at `p` (an e or E): an optional sign and
+// one or two digits, added to `scale`; null for any other exponent.
+inline const char* ReadShortExponent(const char* p, std::int64_t& scale) {
+  ++p;
+  const bool negative = *p == '-';
+  p += static_cast<int>(negative) | static_cast<int>(*p == '+');
+  const int count = LeadingDigits(Load8(p));
+  if (count == 0 || count > 2) return nullptr;
+  const int exponent = count == 1 ? p[0] - '0' : (p[0] - '0') * 10 + (p[1] - '0');
+  scale += negative ? -exponent : exponent;
+  return p + count;
+}
+
+// [-]digits[.digits][(e|E)[sign]digits] with one to seven digits before the
+// point, one to seven after it and one or two in the exponent: the
+// mantissa is below 2^53, so with a scale within the powers of ten a
+// double holds exactly, one multiply or divide rounds it correctly, as in
+// the general conversion.
+inline const char* ReadShortFloat(const char* p, float& result) {
+  const bool negative = *p == '-';
+  p += static_cast<int>(negative);
+  std::uint64_t word = Load8(p);
+  const int count = LeadingDigits(word);
+  if (count == 0 || count == 8) return nullptr;
+  std::uint64_t mantissa = DigitsValue(word, count);
+  p += count;
+  std::int64_t scale = 0;
+  if (*p == '.') {
+    word = Load8(p + 1);
+    const int decimals = LeadingDigits(word);
+    if (decimals == 0 || decimals == 8) return nullptr;
+    mantissa = mantissa * kPowersOf10[decimals] + DigitsValue(word, decimals);
+    p += 1 + decimals;
+    scale = -decimals;
+  }
+  double value = static_cast<double>(mantissa);
+  if ((*p | 0x20) == 'e') {
+    p = ReadShortExponent(p, scale);
+    if (p == nullptr || scale < -22 || scale > 22) return nullptr;
+    if (scale > 0) value *= kExactPowers[scale];
+  } else if ((*p | 0x20) == 'd') {
+    return nullptr;
+  }
+  if (scale < 0) value /= kExactPowers[-scale];
+  result = static_cast<float>(negative ? -value : value);
+  return p;
 }
 
 inline const char* ParseDoublePrefix(const char* p, const char* const end, double& result) {

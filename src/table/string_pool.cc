@@ -3,55 +3,15 @@
 // beside its bytes in the block.
 #include "table/string_pool.h"
 
-#include <cstring>
+#include <algorithm>
 #include <limits>
 
 namespace dbcpack {
-namespace {
 
-constexpr std::uint64_t kSecret0 = 0xA0761D6478BD642Full;
-constexpr std::uint64_t kSecret1 = 0xE7037ED1A0B428DBull;
-constexpr std::uint64_t kSecret2 = 0x8EBC6AF09C88C6E3ull;
+namespace string_hash {
 
-inline std::uint64_t Load64(const char* data) {
-  std::uint64_t word;
-  std::memcpy(&word, data, 8);
-  return word;
-}
-
-inline std::uint64_t Load32(const char* data) {
-  std::uint32_t word;
-  std::memcpy(&word, data, 4);
-  return word;
-}
-
-// The 128-bit product of two words, its halves folded together: one
-// multiply mixes sixteen bytes.
-inline std::uint64_t Mix(std::uint64_t a, std::uint64_t b) {
-  __extension__ using Wide = unsigned __int128;
-  const Wide product = static_cast<Wide>(a) * b;
-  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
-}
-
-// A fast hash of 8-byte words, two lanes for long strings, the last bytes
-// read as whole words that overlap ones already read. Only the table's
-// layout depends on it, never the output.
-std::uint64_t Hash(const char* data, std::size_t size) {
+std::uint64_t HashLong(const char* data, std::size_t size) {
   const std::uint64_t seed = kSecret0 ^ size;
-  if (size <= 16) {
-    std::uint64_t a = 0, b = 0;
-    if (size >= 8) {
-      a = Load64(data);
-      b = Load64(data + size - 8);
-    } else if (size >= 4) {
-      a = Load32(data);
-      b = Load32(data + size - 4);
-    } else if (size > 0) {
-      const auto byte = [data](std::size_t i) { return static_cast<unsigned char>(data[i]); };
-      a = (std::uint64_t{byte(0)} << 16) | (std::uint64_t{byte(size >> 1)} << 8) | byte(size - 1);
-    }
-    return Mix(a ^ kSecret1, b ^ seed);
-  }
   std::uint64_t h = seed;
   if (size > 32) {
     std::uint64_t g = seed ^ kSecret2;
@@ -71,26 +31,32 @@ std::uint64_t Hash(const char* data, std::size_t size) {
   return Mix(Load64(data + size - 16) ^ kSecret2, Load64(data + size - 8) ^ h);
 }
 
-}  // namespace
+}  // namespace string_hash
 
-StringPool::StringPool(platform::LargeString& block) : block_(block), slots_(1024, Slot{0, 0, 0}) {}
+namespace {
 
-std::uint32_t StringPool::HashOf(std::string_view text) {
-  return static_cast<std::uint32_t>(Hash(text.data(), text.size()));
+constexpr std::size_t kMinSlots = 1024;
+constexpr std::size_t kMaxInitialSlots = std::size_t{1} << 18;
+// Text per distinct string assumed when sizing the table: real tables
+// repeat their strings, so that few have fewer.
+constexpr std::size_t kTextPerString = 128;
+
+// Slots for about textSize / kTextPerString strings at most half full,
+// within bounds: a table sized for a large text takes a few megabytes at
+// most, and grows past them as it did.
+std::size_t InitialSlots(std::size_t textSize) {
+  const std::size_t wanted = std::min(2 * (textSize / kTextPerString), kMaxInitialSlots);
+  std::size_t slots = kMinSlots;
+  while (slots < wanted) slots *= 2;
+  return slots;
 }
 
-std::int64_t StringPool::Intern(std::string_view text, std::uint32_t hash) {
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t i = hash & mask;
-  while (slots_[i].offset != 0) {
-    const Slot& slot = slots_[i];
-    if (slot.hash == hash && slot.length == text.size() &&
-        std::memcmp(block_.data() + slot.offset, text.data(), text.size()) == 0) {
-      return slot.offset;
-    }
-    i = (i + 1) & mask;
-  }
+}  // namespace
 
+StringPool::StringPool(platform::LargeString& block, std::size_t textSize)
+    : block_(block), slots_(InitialSlots(textSize), Slot{0, 0, 0}) {}
+
+std::int64_t StringPool::Insert(std::string_view text, std::uint32_t hash, std::size_t i) {
   // Offsets are signed 32-bit in the table, so the block may not grow past
   // INT32_MAX bytes.
   const std::size_t offset = block_.size();

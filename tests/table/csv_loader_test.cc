@@ -314,6 +314,27 @@ TEST(CsvLoaderTest, DeduplicationMatchesAnOrderedMap) {
   }
 }
 
+// The room for the records is guessed from the first lines: a table whose
+// later lines are far shorter outgrows it, many times over, and must keep
+// every record.
+TEST(CsvLoaderTest, RecordsPastTheRoomGuessedFromTheFirstLinesAreKept) {
+  std::string csv = "int,string\n";
+  const int records = 20000;
+  for (int r = 0; r < records; ++r) {
+    csv += std::to_string(r) + (r < 64 ? ",\"" + std::string(1000, 'x') + "\"\n" : ",\n");
+  }
+  DbcTable table;
+  table.fileName = kName;
+  StringSink sink;
+  ASSERT_TRUE(table.LoadCsvContent(csv, sink));
+  ASSERT_EQ(table.recordCount, records);
+  for (int r = 0; r < records; ++r) {
+    ASSERT_EQ(*table.intValues.Find(r, 0), r);
+    ASSERT_EQ(*table.intValues.Find(r, 1), r < 64 ? 1 : 0) << "record " << r;
+  }
+  EXPECT_FALSE(table.intValues.Find(records, 0).has_value());
+}
+
 // A small file that declares many columns and holds many short lines must
 // fail with its message, not ask for values for every column of every line.
 TEST(CsvLoaderTest, ManyColumnsAndManyShortLinesFailCheaply) {

@@ -1,6 +1,6 @@
 // FormatFloat: the decimal of every float must load back to the same bits
-// through the loader's own conversion, and no decimal with fewer digits
-// may do so.
+// through the loader's own conversion, no decimal with fewer digits may do
+// so, and of those as long it is the nearest that rounds straight to it.
 #include "table/number_format.h"
 
 #include <gtest/gtest.h>
@@ -71,6 +71,14 @@ void ExpectShortestThatHolds(float value) {
   if (digits > 1) {
     EXPECT_FALSE(SomeDecimalOfLengthLoads(value, digits - 1, bits)) << bits;
   }
+  // Of the decimals that long, it is the one std::to_chars picks (the
+  // nearest to the value that rounds straight to it) whenever that one
+  // loads back: the writer works those digits out by itself.
+  char buffer[64];
+  const std::string straight(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+  if (SignificantDigits(straight) == digits && LoadsAs(straight, bits)) {
+    EXPECT_EQ(ParseDouble(text), ParseDouble(straight)) << straight;
+  }
 }
 
 TEST(FormatFloatTest, BoundaryValues) {
@@ -119,6 +127,14 @@ TEST(FormatFloatTest, EveryBitPatternLoadsBackFromItsShortestDecimal) {
     const auto value = std::bit_cast<float>(static_cast<std::uint32_t>(random()));
     if (value != value) continue;
     ExpectShortestThatHolds(value);
+    if (::testing::Test::HasFailure()) return;
+  }
+  // Powers of two, whose lower neighbour is nearer than the upper one, and
+  // their neighbours: random patterns seldom meet them.
+  for (std::uint32_t exponent = 0; exponent < 0xFF; ++exponent) {
+    for (const std::uint32_t bits : {exponent << 23, (exponent << 23) + 1, (exponent << 23) - 1}) {
+      if (bits < 0x7F800000u) ExpectShortestThatHolds(std::bit_cast<float>(bits));
+    }
     if (::testing::Test::HasFailure()) return;
   }
 }

@@ -351,9 +351,12 @@ TEST(NumberParseTest, ParseDoubleMatchesStrtodOnRandomDecimals) {
 
 // A float field converts its decimal straight to a float; it must give the
 // float that rounding the correctly rounded double gives, also where it
-// takes a shortcut through an inexact power of ten: random short decimals
-// over the whole float range, and decimals within a few units of a double
-// from the point halfway between two floats.
+// takes a shortcut through an inexact power of ten, and so must the
+// loader's short path where it takes the text: random short decimals over
+// the whole float range, decimals within a few units of a double from the
+// point halfway between two floats, and such points written out exactly
+// in the short path's shape, where a double off by a unit rounds the
+// other way.
 TEST(NumberParseTest, FloatFieldsRoundThroughTheDoubleStrtodGives) {
   std::mt19937_64 random(99);
   const auto check = [](const std::string& text) {
@@ -361,6 +364,10 @@ TEST(NumberParseTest, FloatFieldsRoundThroughTheDoubleStrtodGives) {
     ParseFloatPrefix(text.data(), text.data() + text.size(), actual);
     const float expected = RoundToFloat(std::strtod(text.c_str(), nullptr));
     ASSERT_EQ(Bits(actual), Bits(expected)) << text;
+    const std::string line = text + std::string(8, '\n');  // read past, as a line is
+    if (ReadShortFloat(line.data(), actual) != nullptr) {
+      ASSERT_EQ(Bits(actual), Bits(expected)) << text;
+    }
   };
   char text[64];
   for (int i = 0; i < 200000; ++i) {
@@ -381,6 +388,19 @@ TEST(NumberParseTest, FloatFieldsRoundThroughTheDoubleStrtodGives) {
       // 15 or 16 significant digits: the mantissa mostly within 2^53,
       // the scale mostly past 10^22.
       std::snprintf(text, sizeof text, "%.*e", 14 + i % 2, value);
+      check(text);
+    }
+  }
+  for (int i = 0; i < 100000; ++i) {
+    // From 2^17 to 2^23, where the midpoints take at most seven decimals.
+    const auto bits = 0x48000000u + static_cast<std::uint32_t>(random() % (6u << 23));
+    float low;
+    std::memcpy(&low, &bits, 4);
+    const double middle =
+        (static_cast<double>(low) + static_cast<double>(std::nextafter(low, HUGE_VALF))) / 2;
+    const auto scaled = static_cast<long long>(middle * 1e7);  // exact
+    for (const long long m : {scaled, scaled - 1, scaled + 1}) {
+      std::snprintf(text, sizeof text, "%lld.%07lld", m / 10000000, m % 10000000);
       check(text);
     }
   }
