@@ -501,7 +501,7 @@ TEST_F(WindowsKeyWaitTest, UnpackPromptsOnItsOwnConsoleAlone) {
   WriteUtf8File(dir / "t.dbc", DbcBytes().Header(1, 1, 4, 1).Int(100000).Raw({"\0", 1}).Str());
   const std::string messages =
       "Loading file 't.dbc'.\nField types of 't.dbc' (guessed; give --types to correct them): "
-      "int\nCSV file created 't.dbc.csv'.\nRound trip exact.\n";
+      "int\nCSV file created 't.dbc.csv'.\nRound trip exact for 't.dbc'.\n";
   Waiting program;
   ASSERT_TRUE(program.Start(DBCUNPACK_BINARY, {"t.dbc"}, dir.Path(), messages, true));
   EXPECT_FALSE(Exited(program.process.hProcess, 500)) << "did not wait";
