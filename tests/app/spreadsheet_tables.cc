@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dbc/dbc_encoder.h"
+#include "hard_strings.h"
 #include "table/csv_writer.h"
 #include "table/dbc_table.h"
 #include "table/field_type.h"
@@ -32,41 +33,6 @@ using dbcpack::FieldType;
 const char* const kWhole[] = {"007", "200", "26157", "+5",  "-3",   "=1+1",       "==",
                               "@x",  "1/2", "-x",    "1e5", "TRUE", "  padded  ", "0.50"};
 
-const char* const kPieces[] = {"007",
-                               "=",
-                               "+",
-                               "-",
-                               "@",
-                               ",",
-                               ";",
-                               "\"",
-                               "\\",
-                               "n",
-                               "r",
-                               "\n",
-                               "\r",
-                               "\\n",
-                               "x",
-                               " ",
-                               "1.5",
-                               "\xC3\xA9",
-                               "\xE6\x97\xA5\xE6\x9C\xAC",
-                               "\xD0\x96",
-                               "Sword",
-                               "#"};
-
-std::string HardString(std::mt19937_64& random) {
-  std::string text;
-  const std::size_t pieces = random() % 6 == 0 ? 0 : 1 + random() % (random() % 10 == 0 ? 400 : 8);
-  for (std::size_t i = 0; i < pieces; ++i) {
-    const char* piece = kPieces[random() % std::size(kPieces)];
-    // No text can carry a backslash right before a line break.
-    if ((piece[0] == '\n' || piece[0] == '\r') && !text.empty() && text.back() == '\\') continue;
-    text += piece;
-  }
-  return text;
-}
-
 // Typed-in decimals mostly, any other float now and then; never a NaN,
 // which no text carries, nor -0, which Calc writes as 0, nor a float
 // between 1e-15 and 1e-12, which Calc writes with 20 decimals, dropping the
@@ -74,8 +40,9 @@ std::string HardString(std::mt19937_64& random) {
 std::string FloatText(std::mt19937_64& random) {
   float value;
   if (random() % 3 != 0) {
-    value = static_cast<float>(static_cast<std::int64_t>(random() % 20001) - 10000) /
-            static_cast<float>(1u << (random() % 8));
+    // One draw a statement, so that every compiler makes the same tables.
+    const auto steps = static_cast<std::int64_t>(random() % 20001) - 10000;
+    value = static_cast<float>(steps) / static_cast<float>(1u << (random() % 8));
   } else {
     std::uint32_t bits;
     do bits = static_cast<std::uint32_t>(random());
@@ -91,7 +58,7 @@ std::string FloatText(std::mt19937_64& random) {
 std::string Value(FieldType type, std::mt19937_64& random) {
   switch (type) {
     case FieldType::String:
-      return HardString(random);
+      return dbcpack::testing::HardString(random);
     case FieldType::Float:
       return FloatText(random);
     case FieldType::Byte:
@@ -99,7 +66,8 @@ std::string Value(FieldType type, std::mt19937_64& random) {
     case FieldType::Int:
       break;
   }
-  return std::to_string(static_cast<std::int32_t>(random() >> (random() % 40)));
+  const std::uint64_t bits = random();
+  return std::to_string(static_cast<std::int32_t>(bits >> (random() % 40)));
 }
 
 // One table's text in the dialect, its first string column holding the

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hard_strings.h"
 #include "table/csv_writer.h"
 #include "table/dbc_table.h"
 #include "table/field_type.h"
@@ -33,24 +34,6 @@ struct Table {
   std::vector<std::vector<std::string>> rows;  // a string's value, or a number's text
 };
 
-// Pieces that spreadsheets and the dialect both trip over: number-like
-// text, formula starters, separators, quotes, backslashes before n and r,
-// the escapes as text, line breaks, UTF-8, spaces.
-std::string HardString(std::mt19937_64& random) {
-  static const char* const kPieces[] = {
-      "007", "=",  "+",   "-", "@", ",",   ";",        "\"",           "\\", "n",  "r",
-      "\n",  "\r", "\\n", "x", " ", "1.5", "\xC3\xA9", "\xE6\x97\xA5", "#",  "Err"};
-  std::string text;
-  const std::size_t pieces = random() % 5 == 0 ? 0 : 1 + random() % (random() % 8 == 0 ? 120 : 6);
-  for (std::size_t i = 0; i < pieces; ++i) {
-    const char* piece = kPieces[random() % std::size(kPieces)];
-    // A backslash right before a line break is what no text can carry.
-    if ((piece[0] == '\n' || piece[0] == '\r') && !text.empty() && text.back() == '\\') continue;
-    text += piece;
-  }
-  return text;
-}
-
 Table RandomTable(std::mt19937_64& random) {
   const FieldType kTypes[] = {FieldType::Int, FieldType::Float, FieldType::Byte, FieldType::String};
   Table table;
@@ -61,7 +44,7 @@ Table RandomTable(std::mt19937_64& random) {
     std::vector<std::string> row;
     for (const FieldType type : table.types) {
       if (type == FieldType::String) {
-        row.push_back(HardString(random));
+        row.push_back(testing::HardString(random));
       } else if (type == FieldType::Float) {
         std::uint32_t bits;
         do bits = static_cast<std::uint32_t>(random());
