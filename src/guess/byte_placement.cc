@@ -170,10 +170,17 @@ struct WordCode {
       const double digits = std::nearbyint(x * kPowers[places]);
       if (std::fabs(digits) >= 1e7) break;
       if (static_cast<float>(digits / kPowers[places]) == value) {
-        return 4 + 3.33 * (std::floor(std::log10(std::fabs(digits) + 1)) + 1);
+        return 4 + 3.33 * DigitCount(std::fabs(digits) + 1);
       }
     }
     return kNever;
+  }
+  // The decimal digits of a whole number from 1 to 10^7, as
+  // floor(log10(n)) + 1 gives them, without a logarithm.
+  static double DigitCount(double n) {
+    double count = 1;
+    for (double power = 10; power <= n; power *= 10) ++count;
+    return count;
   }
   // The sign bits that order values and differences as numbers.
   static constexpr std::uint32_t kSign = 0x80000000;

@@ -46,22 +46,32 @@ bool CanonicalBlock(std::string_view block) {
   return true;
 }
 
+// A candidate leaves the pass once it has two values: its shape is
+// settled.
 std::vector<ValueShape> ShapesOf(const TableImage& table,
                                  const std::vector<StringCandidate>& candidates) {
   std::vector<ValueShape> shapes(candidates.size());
+  std::vector<std::size_t> open(candidates.size());
+  for (std::size_t i = 0; i < open.size(); ++i) open[i] = i;
   const char* record = table.records.data();
-  for (std::uint32_t r = 0; r < table.recordCount; ++r, record += table.recordSize) {
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
+  for (std::uint32_t r = 0; r < table.recordCount && !open.empty(); ++r) {
+    for (std::size_t n = 0; n < open.size();) {
+      const std::size_t i = open[n];
       const std::uint32_t v = DecodeFixed32(record + candidates[i].offset);
       ValueShape& shape = shapes[i];
-      if (v == 0 || v == shape.first) continue;
-      if (shape.first == 0) {
+      if (v == 0 || v == shape.first) {
+        ++n;
+      } else if (shape.first == 0) {
         shape.first = v;
         shape.where = Position{r} * table.fieldCount + candidates[i].field;
+        ++n;
       } else {
         shape.many = true;
+        open[n] = open.back();
+        open.pop_back();
       }
     }
+    record += table.recordSize;
   }
   return shapes;
 }
