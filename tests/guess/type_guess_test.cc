@@ -109,6 +109,11 @@ TEST(TypeGuessTest, TellsColumnsThatAreEasyToConfuse) {
       {"mask bits that read as 2.0 and 2.0000002",
        Rows("int,int", 60, [&](int r) { return id(r) + "," + N(0x40000000 | (r % 4)); }), "int,int",
        true},
+      // 0x9C1321 reads as 1.43343e-38: six digits, as one random pattern
+      // in ten does so far from the usual exponents.
+      {"a colour without alpha in a table of one record",
+       Rows("int,int,string", 1, [&](int r) { return id(r) + ",10228513," + name(r); }),
+       "int,int,string", false},
       {"negative ints",
        Rows("int,int", 60, [&](int r) { return id(r) + "," + N(r % 4 == 0 ? -1 : -7 * r); }),
        "int,int", false},
