@@ -182,8 +182,9 @@ struct WordCode {
   // The decimal digits of a whole number from 1 to 10^7, as
   // floor(log10(n)) + 1 gives them, without a logarithm.
   static double DigitCount(double n) {
+    const auto whole = static_cast<std::uint32_t>(n);
     double count = 1;
-    for (double power = 10; power <= n; power *= 10) ++count;
+    for (std::uint32_t power = 10; power <= whole; power *= 10) ++count;
     return count;
   }
   // The sign bits that order values and differences as numbers.
