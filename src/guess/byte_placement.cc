@@ -500,8 +500,9 @@ bool PlaceByteColumns(const TableImage& table, std::uint32_t bytes, const String
   const double second = search.Best(1, placement.runnerUp);
   if (second == kNever || SameValues(sample, placement.isByte, placement.runnerUp)) {
     // A one-byte field beside a field of zeros reads the same either way:
-    // an unused four-byte field is far more common than an unused byte.
-    if (second != kNever &&
+    // an unused four-byte field is far more common than an unused byte,
+    // but a key of one byte rarer still.
+    if (second != kNever && (placement.isByte[0] || !placement.runnerUp[0]) &&
         ZeroByteFields(sample, placement.runnerUp) < ZeroByteFields(sample, placement.isByte)) {
       placement.isByte.swap(placement.runnerUp);
     }

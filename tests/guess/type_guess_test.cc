@@ -245,6 +245,13 @@ TEST(TypeGuessTest, ReadsRecordsAsTablesAreBuilt) {
                      N(r % 2 + 1) + "," + N(r * 13 % 100);
             }),
        "int,int,byte,int,byte,byte,int"},
+      {"a key of small values before a one-byte field no record sets",
+       Rows("int,byte,byte,byte,int,int", 13,
+            [&](int r) {
+              return id(r) + ",0," + N(r * 7 % 21) + "," + N(r * 5 % 21) + "," +
+                     N(r % 3 ? -17 * r : 41 * r) + ",23";
+            }),
+       "int,byte,byte,byte,int,int"},
   };
   for (const auto& c : cases) {
     const Guessed guessed = GuessCsv(c.csv);
