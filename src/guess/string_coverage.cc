@@ -316,11 +316,16 @@ void AddArraySlots(const TableImage& table, const std::vector<StringCandidate>& 
   std::vector<std::size_t> added;
   std::vector<std::size_t> ones;
   std::vector<std::size_t> run;  // the chosen columns of the run so far
+  // Whether a column holds the first string, looked up once a column.
+  std::vector<signed char> holds(candidates.size(), -1);
   const auto endRun = [&] {
     if (added.size() == 1) choice.lone.push_back(added.front());
     const bool slots = added.size() >= 2;
     const auto maySlot = [&](std::size_t i) { return !repeats[i]; };
-    const auto holdsFirst = [&](std::size_t i) { return HoldsFirstString(table, candidates[i]); };
+    const auto holdsFirst = [&](std::size_t i) {
+      if (holds[i] < 0) holds[i] = HoldsFirstString(table, candidates[i]) ? 1 : 0;
+      return holds[i] != 0;
+    };
     const bool maybe = !slots && std::any_of(ones.begin(), ones.end(), maySlot) &&
                        PathLike(table.stringBlock, 1) &&
                        std::any_of(run.begin(), run.end(), holdsFirst);
