@@ -32,6 +32,10 @@ constexpr std::size_t kWindowsForTwoThreads = 64;
 // pay, in bits, before its data.
 constexpr double kFirstFieldByteBits = 48;
 constexpr double kByteRunBits = 12;
+// Sampled records from which a one-byte field of zeros in every one of
+// them is rare: in a table of a few dozen records an operator no record
+// uses is not.
+constexpr std::uint32_t kZeroByteRows = 32;
 
 // A value no family codes well escapes to its significant bytes and their
 // count: a word needing only its low byte costs what a one-byte column
@@ -170,10 +174,18 @@ struct WordCode {
       const double digits = std::nearbyint(x * kPowers[places]);
       if (std::fabs(digits) >= 1e7) break;
       if (static_cast<float>(digits / kPowers[places]) == value) {
-        return 4 + 3.33 * (std::floor(std::log10(std::fabs(digits) + 1)) + 1);
+        return 4 + 3.33 * DigitCount(std::fabs(digits) + 1);
       }
     }
     return kNever;
+  }
+  // The decimal digits of a whole number from 1 to 10^7, as
+  // floor(log10(n)) + 1 gives them, without a logarithm.
+  static double DigitCount(double n) {
+    const auto whole = static_cast<std::uint32_t>(n);
+    double count = 1;
+    for (std::uint32_t power = 10; power <= whole; power *= 10) ++count;
+    return count;
   }
   // The sign bits that order values and differences as numbers.
   static constexpr std::uint32_t kSign = 0x80000000;
@@ -488,8 +500,9 @@ bool PlaceByteColumns(const TableImage& table, std::uint32_t bytes, const String
   const double second = search.Best(1, placement.runnerUp);
   if (second == kNever || SameValues(sample, placement.isByte, placement.runnerUp)) {
     // A one-byte field beside a field of zeros reads the same either way:
-    // an unused four-byte field is far more common than an unused byte.
-    if (second != kNever &&
+    // an unused four-byte field is far more common than an unused byte,
+    // but a key of one byte rarer still.
+    if (second != kNever && (placement.isByte[0] || !placement.runnerUp[0]) &&
         ZeroByteFields(sample, placement.runnerUp) < ZeroByteFields(sample, placement.isByte)) {
       placement.isByte.swap(placement.runnerUp);
     }
@@ -497,6 +510,12 @@ bool PlaceByteColumns(const TableImage& table, std::uint32_t bytes, const String
     placement.margin = kNever;
   } else {
     placement.margin = second - best;
+    // The high bytes of a small int read as a one-byte field of zeros
+    // where the chosen placement reads none: no close call either.
+    if (sample.rows >= kZeroByteRows &&
+        ZeroByteFields(sample, placement.runnerUp) > ZeroByteFields(sample, placement.isByte)) {
+      placement.margin = kNever;
+    }
   }
   placement.marginPerRow = placement.margin / sample.rows;
   return true;

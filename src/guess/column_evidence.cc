@@ -3,9 +3,10 @@
 // at the distinct values of the sample, since what matters is which values
 // a column holds rather than how often. A typed-in float is a short
 // decimal (0.0375, 2.5, 1500) whose bits are many; an int that only reads
-// like a float has few bits set (a mask with a high bit). A value of many
-// digits is a computed float far more often than an int, but for a time
-// stamp; the same byte four times (a filler) tells nothing.
+// like a float has few bits set (a mask with a high bit), and a column of
+// masks few bits between all its values. A value of many digits is a
+// computed float far more often than an int, but for a time stamp; the
+// same byte four times (a filler) tells nothing.
 #include "guess/column_evidence.h"
 
 #include <algorithm>
@@ -23,12 +24,30 @@ constexpr std::uint32_t kMinFloatExponent = 127 - 40;
 constexpr std::uint32_t kMaxFloatExponent = 127 + 40;
 // Digits of a typed-in value at most; floats from arbitrary bits need 7 to 9.
 constexpr int kShortDigits = 6;
+// Beyond the usual exponents a typed-in value is written with a digit or
+// a few (1e-30, 2.5e12, 1.2345E19); six digits there are what one random
+// pattern in ten reads as, a colour or a count among them.
+constexpr int kExtremeDigits = 5;
 // Bits set in a mask at most.
 constexpr int kMaskBits = 4;
+// A mask of few bits that reads as a short decimal has decimal places
+// only a binary fraction has (2.0625 is bits 30 and 18): typed-in values
+// have fewer.
+constexpr int kMaskPlaces = 3;
+// Bits in use over all values of a column of masks at most: the values
+// of computed floats use nearly all 32 between them.
+constexpr int kMaskColumnBits = 12;
 // Distinct values weighed at most.
 constexpr std::size_t kWeighedValues = 256;
 // Tables of at least this many records are checked by two threads.
 constexpr std::size_t kRecordsForTwoThreads = 4096;
+
+// A binary exponent within +-40: what measurements, positions and factors
+// hold, and what a check of every record meets nearly always.
+bool UsualExponent(std::uint32_t bits) {
+  const std::uint32_t exponent = (bits >> 23) & 0xFF;
+  return exponent - kMinFloatExponent <= kMaxFloatExponent - kMinFloatExponent;
+}
 
 // The constraints of records [first, end), record by record over all
 // columns at once (a record is read from memory once, not once a column); a
@@ -47,7 +66,7 @@ void CheckRecords(const TableImage& table, std::uint32_t first, std::uint32_t en
       if (v != 0) {
         e.anyValue = true;
         e.offsets = e.offsets && strings.IsStart(v);
-        e.floats = e.floats && PlausibleFloat(v);
+        e.floats = e.floats && (UsualExponent(v) || PlausibleFloat(v));
       }
       if (e.anyValue && !e.offsets && !e.floats) {
         open[n] = open.back();
@@ -76,6 +95,17 @@ void CheckEveryRecord(const TableImage& table, const std::vector<std::size_t>& o
   }
 }
 
+// Places after the point of the shortest decimal that gives the float,
+// written without an exponent.
+int DecimalPlaces(std::uint32_t bits) {
+  char text[64];  // the smallest floats take 45 places
+  const char* const end =
+      std::to_chars(text, text + sizeof text, std::bit_cast<float>(bits), std::chars_format::fixed)
+          .ptr;
+  const char* const point = std::find(static_cast<const char*>(text), end, '.');
+  return point == end ? 0 : static_cast<int>(end - point - 1);
+}
+
 // The same byte four times: memory a writing tool never set (0xCCCCCCCC),
 // found in int and float columns alike. -1 is no filler but an int.
 bool Filler(std::uint32_t v) { return v != 0 && v != 0xFFFFFFFF && v == (v & 0xFF) * 0x01010101u; }
@@ -89,18 +119,22 @@ constexpr double kMask = -1;
 constexpr std::uint32_t kLeastStamp = 1u << 28;
 
 // Weighs one distinct value; counts the positive ones of many digits.
-void Weigh(std::uint32_t v, ColumnEvidence& evidence, std::uint32_t& positiveNoise) {
+// `fewBits`: the column's values use few bits between them, as masks do.
+void Weigh(std::uint32_t v, bool fewBits, ColumnEvidence& evidence, std::uint32_t& positiveNoise) {
   ++evidence.weighed;
   if ((v & 0x7FFFFFFF) == 0) return;  // -0
-  const bool mask = std::popcount(v) <= kMaskBits;
+  const bool fewOwnBits = std::popcount(v) <= kMaskBits;
+  const bool shortDecimal = ShortestDigits(v) <= kShortDigits;
   // A round float is also a mask of a few bits (2.5 is bits 30 and 21),
-  // but float columns are far more common than masks of high bits.
-  if (ShortestDigits(v) <= kShortDigits) {
+  // but float columns are far more common than masks of high bits; not so
+  // where the decimal places are those of a binary fraction.
+  const bool binaryFraction = shortDecimal && fewOwnBits && DecimalPlaces(v) >= kMaskPlaces;
+  if (shortDecimal && !binaryFraction) {
     evidence.floatLean += kTypedIn;
     evidence.floatFor += kTypedIn;
     // 2.0 is bit 30 too, a flag; 3.0 and 0.5 are seldom masks.
     evidence.plainDecimal = evidence.plainDecimal || std::popcount(v & 0x7FFFFFFF) > 1;
-  } else if (mask) {
+  } else if (fewBits || fewOwnBits) {
     evidence.floatLean += kMask;
     evidence.floatAgainst -= kMask;
   } else {
@@ -123,8 +157,13 @@ void WeighValues(const RecordSample& sample, std::size_t offset, ColumnEvidence&
   std::erase_if(values, [](std::uint32_t v) { return Filler(v); });
   // Evenly over the range of values when there are many.
   const std::size_t step = values.size() / kWeighedValues + 1;
+  std::uint32_t used = 0;
+  for (std::size_t i = 0; i < values.size(); i += step) used |= values[i];
+  const bool fewBits = values.size() >= 2 && std::popcount(used) <= kMaskColumnBits;
   std::uint32_t positiveNoise = 0;
-  for (std::size_t i = 0; i < values.size(); i += step) Weigh(values[i], evidence, positiveNoise);
+  for (std::size_t i = 0; i < values.size(); i += step) {
+    Weigh(values[i], fewBits, evidence, positiveNoise);
+  }
   if (values.empty()) return;
   evidence.low = values.front();
   evidence.high = values.back();
@@ -149,13 +188,13 @@ int ShortestDigits(std::uint32_t bits) {
 }
 
 bool PlausibleFloat(std::uint32_t bits) {
+  if (UsualExponent(bits)) return true;
   const std::uint32_t exponent = (bits >> 23) & 0xFF;
-  if (exponent - kMinFloatExponent <= kMaxFloatExponent - kMinFloatExponent) return true;
   // Zeros, and the largest float, which tables hold for "no limit".
   if ((bits & 0x7FFFFFFF) == 0 || (bits & 0x7FFFFFFF) == 0x7F7FFFFF) return true;
   // No filler has either exponent.
   if (exponent == 0 || exponent == 0xFF) return false;
-  return Filler(bits) || ShortestDigits(bits) <= kShortDigits;
+  return Filler(bits) || ShortestDigits(bits) <= kExtremeDigits;
 }
 
 std::vector<ColumnEvidence> EvidenceOf(const TableImage& table, const RecordSample& sample,

@@ -51,8 +51,8 @@ std::vector<ColumnEvidence> EvidenceOf(const TableImage& table, const RecordSamp
                                        const StringStarts& strings);
 
 // The bits of a float that a table holds: a usual binary exponent (within
-// +-40), a zero or the largest float, or outside that range a short
-// decimal (1e-30, 2.5e12); or a filler.
+// +-40), a zero or the largest float, or outside that range a decimal of
+// a few digits (1e-30, 2.5e12); or a filler.
 bool PlausibleFloat(std::uint32_t bits);
 
 // Significant digits of the shortest decimal that gives the float.

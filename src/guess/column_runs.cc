@@ -19,6 +19,8 @@ struct Reading {
   Own own = Own::Apart;
   double lean = 0;
   const ColumnEvidence* evidence = nullptr;
+  bool stamp = false;   // read as a time stamp
+  bool unsure = false;  // whatever the run says
 };
 
 // A lean of at least this many values settles a column, unless the
@@ -27,6 +29,11 @@ constexpr double kClearLean = 1;
 constexpr double kMinorityShare = 0.25;
 // The lean of a column that reads as a time stamp: toward int, weakly.
 constexpr double kStampLean = -0.5;
+// Values a column needs for its narrow range to say time stamp: two
+// computed floats of one column fall that close together about as often.
+constexpr std::uint32_t kStampValues = 3;
+// Binary exponents apart at most of the columns of one array.
+constexpr std::uint32_t kArrayExponents = 2;
 
 Own Judge(const ColumnEvidence& e, bool stamp, double& lean) {
   if (!e.anyValue) return Own::Zero;
@@ -42,16 +49,46 @@ Own Judge(const ColumnEvidence& e, bool stamp, double& lean) {
   return lean > 0 ? Own::Float : Own::Int;
 }
 
-// A column that reads as a time stamp is none beside another such column:
-// a record keeps one time stamp, and a run of narrow ranges is the points
-// of a curve or the corners of a box.
+// Whether two columns' values are of like magnitude as floats.
+bool LikeMagnitude(const ColumnEvidence& a, const ColumnEvidence& b) {
+  return (a.high >> 23) + kArrayExponents >= (b.low >> 23) &&
+         (b.high >> 23) + kArrayExponents >= (a.low >> 23);
+}
+
+// A column that reads as a time stamp is none beside another such column
+// of like magnitude: a record keeps one time stamp, and a run of narrow
+// ranges is the points of a curve or the corners of a box. A time stamp
+// read as a float is a thousand times a point of a curve, or more.
 bool StandsApartAsStamp(const std::vector<Reading>& readings, std::size_t k) {
   for (const std::size_t j : {k - 1, k + 1}) {
-    if (j < readings.size() && readings[j].own == Own::Open && readings[j].evidence->stampLike) {
+    if (j < readings.size() && readings[j].stamp &&
+        LikeMagnitude(*readings[j].evidence, *readings[k].evidence)) {
       return false;
     }
   }
   return true;
+}
+
+// Takes back the time stamps that are none: those beside another, and
+// those of too few values, which lean as their values do and stay in
+// doubt.
+void SettleStamps(std::vector<Reading>& readings) {
+  std::vector<std::size_t> notStamps;
+  for (std::size_t k = 0; k < readings.size(); ++k) {
+    if (readings[k].stamp && !StandsApartAsStamp(readings, k)) {
+      notStamps.push_back(k);
+    }
+  }
+  for (const std::size_t k : notStamps) {
+    readings[k].stamp = false;
+    readings[k].own = Judge(*readings[k].evidence, false, readings[k].lean);
+  }
+  for (Reading& reading : readings) {
+    if (reading.stamp && reading.evidence->weighed < kStampValues) {
+      reading.lean = reading.evidence->floatLean;
+      reading.unsure = true;
+    }
+  }
 }
 
 // For each field, the nearest settled column before it (after it, with
@@ -105,18 +142,10 @@ void TypeFloatsAndInts(const std::vector<std::uint32_t>& fields,
     const std::uint32_t k = fields[i];
     if (types[k] == FieldType::String) continue;
     readings[k].evidence = &evidence[i];
-    readings[k].own = Judge(evidence[i], evidence[i].stampLike, readings[k].lean);
+    readings[k].stamp = evidence[i].stampLike;
+    readings[k].own = Judge(evidence[i], readings[k].stamp, readings[k].lean);
   }
-  std::vector<std::size_t> notStamps;
-  for (std::size_t k = 0; k < readings.size(); ++k) {
-    if (readings[k].own == Own::Open && readings[k].evidence->stampLike &&
-        !StandsApartAsStamp(readings, k)) {
-      notStamps.push_back(k);
-    }
-  }
-  for (const std::size_t k : notStamps) {
-    readings[k].own = Judge(*readings[k].evidence, false, readings[k].lean);
-  }
+  SettleStamps(readings);
   const std::vector<Own> before = NearestSettled(readings, false);
   const std::vector<Own> after = NearestSettled(readings, true);
   for (std::size_t k = 0; k < readings.size(); ++k) {
@@ -124,6 +153,7 @@ void TypeFloatsAndInts(const std::vector<std::uint32_t>& fields,
     Own own = readings[k].own;
     bool sure = true;
     if (own == Own::Open) own = ByRun(readings[k].lean, before[k], after[k], sure);
+    sure = sure && !readings[k].unsure;
     types[k] = own == Own::Float ? FieldType::Float : FieldType::Int;
     if (!sure) {
       AddFloatOrInt(static_cast<std::uint32_t>(k), types[k], doubts);

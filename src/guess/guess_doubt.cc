@@ -42,6 +42,18 @@ std::vector<std::uint32_t> ByteFields(const std::vector<bool>& isByte) {
   return fields;
 }
 
+// Field `field` (zero-based), guessed `guessed`, may be `other`.
+void AddOtherType(std::uint32_t field, FieldType guessed, FieldType other,
+                  std::vector<TypeDoubt>& doubts) {
+  std::string reading = "field ";
+  reading.append(Quoted(field + 1))
+      .append(" may be ")
+      .append(FieldTypeKeyword(other))
+      .append(" rather than ")
+      .append(FieldTypeKeyword(guessed));
+  doubts.push_back(TypeDoubt{{field + 1}, std::move(reading), {{field, other}}});
+}
+
 }  // namespace
 
 void JudgePlacement(const BytePlacement& placement, std::vector<TypeDoubt>& doubts) {
@@ -65,18 +77,15 @@ void JudgePlacement(const BytePlacement& placement, std::vector<TypeDoubt>& doub
 }
 
 void AddFloatOrInt(std::uint32_t field, FieldType type, std::vector<TypeDoubt>& doubts) {
-  const bool isFloat = type == FieldType::Float;
-  std::string reading = "field ";
-  reading.append(Quoted(field + 1))
-      .append(isFloat ? " may be int rather than float" : " may be float rather than int");
-  doubts.push_back(TypeDoubt{
-      {field + 1}, std::move(reading), {{field, isFloat ? FieldType::Int : FieldType::Float}}});
+  AddOtherType(field, type, type == FieldType::Float ? FieldType::Int : FieldType::Float, doubts);
 }
 
 void AddStringOrInt(std::uint32_t field, std::vector<TypeDoubt>& doubts) {
-  std::string reading = "field ";
-  reading.append(Quoted(field + 1)).append(" may be int rather than string");
-  doubts.push_back(TypeDoubt{{field + 1}, std::move(reading), {{field, FieldType::Int}}});
+  AddOtherType(field, FieldType::String, FieldType::Int, doubts);
+}
+
+void AddIntOrString(std::uint32_t field, std::vector<TypeDoubt>& doubts) {
+  AddOtherType(field, FieldType::Int, FieldType::String, doubts);
 }
 
 void AddStringSwap(std::uint32_t field, const std::vector<std::uint32_t>& instead,

@@ -39,6 +39,9 @@ void AddStringSwap(std::uint32_t field, const std::vector<std::uint32_t>& instea
 // Field `field` (zero-based) was guessed a string, and may be an int.
 void AddStringOrInt(std::uint32_t field, std::vector<TypeDoubt>& doubts);
 
+// Field `field` (zero-based) was guessed an int, and may be a string.
+void AddIntOrString(std::uint32_t field, std::vector<TypeDoubt>& doubts);
+
 // The doubts in one line of text, for a warning or a comment.
 std::string DoubtText(const std::vector<TypeDoubt>& doubts);
 

@@ -46,22 +46,32 @@ bool CanonicalBlock(std::string_view block) {
   return true;
 }
 
+// A candidate leaves the pass once it has two values: its shape is
+// settled.
 std::vector<ValueShape> ShapesOf(const TableImage& table,
                                  const std::vector<StringCandidate>& candidates) {
   std::vector<ValueShape> shapes(candidates.size());
+  std::vector<std::size_t> open(candidates.size());
+  for (std::size_t i = 0; i < open.size(); ++i) open[i] = i;
   const char* record = table.records.data();
-  for (std::uint32_t r = 0; r < table.recordCount; ++r, record += table.recordSize) {
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
+  for (std::uint32_t r = 0; r < table.recordCount && !open.empty(); ++r) {
+    for (std::size_t n = 0; n < open.size();) {
+      const std::size_t i = open[n];
       const std::uint32_t v = DecodeFixed32(record + candidates[i].offset);
       ValueShape& shape = shapes[i];
-      if (v == 0 || v == shape.first) continue;
-      if (shape.first == 0) {
+      if (v == 0 || v == shape.first) {
+        ++n;
+      } else if (shape.first == 0) {
         shape.first = v;
         shape.where = Position{r} * table.fieldCount + candidates[i].field;
+        ++n;
       } else {
         shape.many = true;
+        open[n] = open.back();
+        open.pop_back();
       }
     }
+    record += table.recordSize;
   }
   return shapes;
 }
@@ -274,20 +284,57 @@ bool RepeatsChosen(const TableImage& table, const std::vector<StringCandidate>& 
   return repeats >= 2;
 }
 
+// Whether some record holds the first string in `column`.
+bool HoldsFirstString(const TableImage& table, const StringCandidate& column) {
+  const char* record = table.records.data();
+  for (std::uint32_t r = 0; r < table.recordCount; ++r, record += table.recordSize) {
+    if (DecodeFixed32(record + column.offset) == 1) return true;
+  }
+  return false;
+}
+
+// Whether the string at `offset` reads as a file's path.
+bool PathLike(std::string_view block, std::uint32_t offset) {
+  if (offset >= block.size()) return false;
+  const std::string_view rest = block.substr(offset);
+  return rest.substr(0, rest.find('\0')).find_first_of("\\/") != std::string_view::npos;
+}
+
 // The columns of one value after a chosen string column, across empty
 // columns: the later slots of an array of paths, each holding one of them,
 // are strings. Value 1, the first string, is the commonest flag too: such
-// a column is a slot only beside two others. A slot alone is a doubt.
-// Candidates come in field order.
-void AddArraySlots(const std::vector<StringCandidate>& candidates,
+// a column is a slot only beside two others. A slot alone is a doubt, and
+// so is a column of 1 after a run that holds the first string too, where
+// that string is a path: a slot or a flag, the values cannot tell. One
+// that `repeats` the first string where it is set is a stat of 1, not a
+// second slot holding the path the first one holds. Candidates come in
+// field order.
+void AddArraySlots(const TableImage& table, const std::vector<StringCandidate>& candidates,
                    const std::vector<ValueShape>& shapes, const std::vector<bool>& blank,
-                   OneValueColumns& oneValue, std::vector<bool>& chosen, StringChoice& choice) {
+                   const std::vector<bool>& repeats, OneValueColumns& oneValue,
+                   std::vector<bool>& chosen, StringChoice& choice) {
   std::vector<std::size_t> added;
   std::vector<std::size_t> ones;
+  std::vector<std::size_t> run;  // the chosen columns of the run so far
+  // Whether a column holds the first string, looked up once a column.
+  std::vector<signed char> holds(candidates.size(), -1);
   const auto endRun = [&] {
     if (added.size() == 1) choice.lone.push_back(added.front());
+    const bool slots = added.size() >= 2;
+    const auto maySlot = [&](std::size_t i) { return !repeats[i]; };
+    const auto holdsFirst = [&](std::size_t i) {
+      if (holds[i] < 0) holds[i] = HoldsFirstString(table, candidates[i]) ? 1 : 0;
+      return holds[i] != 0;
+    };
+    const bool maybe = !slots && std::any_of(ones.begin(), ones.end(), maySlot) &&
+                       PathLike(table.stringBlock, 1) &&
+                       std::any_of(run.begin(), run.end(), holdsFirst);
     for (const std::size_t i : ones) {
-      if (added.size() >= 2) oneValue.TryAdd(i, chosen);
+      if (slots) {
+        oneValue.TryAdd(i, chosen);
+      } else if (maybe && maySlot(i)) {
+        choice.maybeStrings.push_back(i);
+      }
     }
     added.clear();
     ones.clear();
@@ -301,7 +348,9 @@ void AddArraySlots(const std::vector<StringCandidate>& candidates,
     }
     next = field + 1;
     if (!inRun || shapes[i].many) endRun();
+    if (!inRun) run.clear();
     if (shapes[i].many || chosen[i]) inRun = chosen[i];
+    if (chosen[i]) run.push_back(i);
     if (!inRun || chosen[i]) continue;
     if (shapes[i].first == 1) {
       ones.push_back(i);
@@ -310,6 +359,43 @@ void AddArraySlots(const std::vector<StringCandidate>& candidates,
     }
   }
   endRun();
+}
+
+// Whether every field between candidates `a` and `b` is an empty column.
+bool SideBySide(const std::vector<StringCandidate>& candidates, const std::vector<bool>& blank,
+                std::size_t a, std::size_t b) {
+  for (std::size_t k = candidates[a].field + 1; k < candidates[b].field; ++k) {
+    if (!blank[k]) return false;
+  }
+  return true;
+}
+
+// Columns of one value side by side that hold the same string are the
+// slots of one array: where the block needs one of them, all hold it, and
+// the block does not tell which. Not so for value 1, the first string and
+// the commonest flag, nor for the key.
+void AddTwinSlots(const std::vector<StringCandidate>& candidates,
+                  const std::vector<ValueShape>& shapes, const std::vector<bool>& blank,
+                  OneValueColumns& oneValue, std::vector<bool>& chosen) {
+  const auto twin = [&](std::size_t i) {
+    return !shapes[i].many && shapes[i].first != 1 && candidates[i].field != 0;
+  };
+  for (std::size_t first = 0; first < candidates.size();) {
+    std::size_t end = first + 1;
+    while (end < candidates.size() && twin(first) && twin(end) &&
+           shapes[end].first == shapes[first].first &&
+           SideBySide(candidates, blank, end - 1, end)) {
+      ++end;
+    }
+    const auto from = chosen.begin() + static_cast<std::ptrdiff_t>(first);
+    const auto to = chosen.begin() + static_cast<std::ptrdiff_t>(end);
+    if (std::find(from, to, true) != to) {
+      for (std::size_t i = first; i < end; ++i) {
+        if (!chosen[i]) oneValue.TryAdd(i, chosen);
+      }
+    }
+    first = end;
+  }
 }
 
 // Drops the one-value columns the block does not need, earliest first; a
@@ -323,16 +409,18 @@ void DropUnneeded(const TableImage& table, const std::vector<StringCandidate>& c
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (chosen[i] && !shapes[i].many) oneValue.TryDrop(i, chosen);
   }
+  std::vector<bool> repeats(candidates.size(), false);
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (chosen[i] || shapes[i].many) continue;
-    const bool repeats = RepeatsChosen(table, candidates, shapes, chosen, i);
+    repeats[i] = RepeatsChosen(table, candidates, shapes, chosen, i);
     const bool first = shapes[i].first == 1;
-    if ((repeats && !first) ||
-        ((repeats || !first) && InLocaleRun(candidates, shapes, chosen, blank, i))) {
+    if ((repeats[i] && !first) ||
+        ((repeats[i] || !first) && InLocaleRun(candidates, shapes, chosen, blank, i))) {
       oneValue.TryAdd(i, chosen);
     }
   }
-  AddArraySlots(candidates, shapes, blank, oneValue, chosen, choice);
+  AddArraySlots(table, candidates, shapes, blank, repeats, oneValue, chosen, choice);
+  AddTwinSlots(candidates, shapes, blank, oneValue, chosen);
 }
 
 // A chosen one-value column whose string another one-value column holding

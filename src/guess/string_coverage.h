@@ -42,6 +42,8 @@ struct StringChoice {
   std::vector<Doubt> doubts;
   // Candidates of one value taken for strings by where they stand alone.
   std::vector<std::size_t> lone;
+  // Candidates of value 1 left ints that may be strings all the same.
+  std::vector<std::size_t> maybeStrings;
 };
 
 // `strings` may reach past the block the header declares, into strings it

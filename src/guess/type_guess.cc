@@ -68,6 +68,7 @@ bool ChooseStrings(const TableImage& table, const StringStarts& strings, const W
     AddStringSwap(candidateFields[doubt.candidate], instead, guess.doubts);
   }
   for (const std::size_t c : choice.lone) AddStringOrInt(candidateFields[c], guess.doubts);
+  for (const std::size_t c : choice.maybeStrings) AddIntOrString(candidateFields[c], guess.doubts);
   return choice.explainsBlock;
 }
 

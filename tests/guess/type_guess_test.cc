@@ -109,6 +109,11 @@ TEST(TypeGuessTest, TellsColumnsThatAreEasyToConfuse) {
       {"mask bits that read as 2.0 and 2.0000002",
        Rows("int,int", 60, [&](int r) { return id(r) + "," + N(0x40000000 | (r % 4)); }), "int,int",
        true},
+      // 0x9C1321 reads as 1.43343e-38: six digits, as one random pattern
+      // in ten does so far from the usual exponents.
+      {"a colour without alpha in a table of one record",
+       Rows("int,int,string", 1, [&](int r) { return id(r) + ",10228513," + name(r); }),
+       "int,int,string", false},
       {"negative ints",
        Rows("int,int", 60, [&](int r) { return id(r) + "," + N(r % 4 == 0 ? -1 : -7 * r); }),
        "int,int", false},
@@ -240,6 +245,13 @@ TEST(TypeGuessTest, ReadsRecordsAsTablesAreBuilt) {
                      N(r % 2 + 1) + "," + N(r * 13 % 100);
             }),
        "int,int,byte,int,byte,byte,int"},
+      {"a key of small values before a one-byte field no record sets",
+       Rows("int,byte,byte,byte,int,int", 13,
+            [&](int r) {
+              return id(r) + ",0," + N(r * 7 % 21) + "," + N(r * 5 % 21) + "," +
+                     N(r % 3 ? -17 * r : 41 * r) + ",23";
+            }),
+       "int,byte,byte,byte,int,int"},
   };
   for (const auto& c : cases) {
     const Guessed guessed = GuessCsv(c.csv);
@@ -340,15 +352,15 @@ TEST(TypeGuessTest, GuessesRealisticTablesAndSaysWhenUnsure) {
     std::printf("  %-13s %5d of %5d (%.1f%%)\n", kind.c_str(), tally.first, tally.second,
                 100.0 * tally.first / tally.second);
   }
-  // Just short of the figures printed (27580 of 27763 columns, 1892
-  // tables, 15 wrong without a doubt, 152 right with one), so that a guess
+  // Just short of the figures printed (27607 of 27763 columns, 1906
+  // tables, 7 wrong without a doubt, 140 right with one), so that a guess
   // that gets two or three tables more wrong, or doubts a few more right
   // ones, fails here: the generator draws the same tables on every host.
   // Move them with the figures when the guess gets better.
-  EXPECT_GE(right * 10000, told * 9933);
-  EXPECT_GE(tablesRight, 1891);
-  EXPECT_LE(wrongUnsaid, 16);
-  EXPECT_LE(rightDoubted, 154);
+  EXPECT_GE(right * 10000, told * 9943);
+  EXPECT_GE(tablesRight, 1905);
+  EXPECT_LE(wrongUnsaid, 8);
+  EXPECT_LE(rightDoubted, 142);
 }
 
 }  // namespace
