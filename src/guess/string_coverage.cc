@@ -261,27 +261,43 @@ bool InLocaleRun(const std::vector<StringCandidate>& candidates,
                      [](char f) { return f != 0; });
 }
 
-// Whether every value of candidate `c` other than 0 is, in the same
-// record, the value of a chosen column of many strings, in two records at
-// least: a locale that repeats another. (A column of one string repeats
-// anything in the records that hold it, and in one record the key 1 of a
-// table's only record repeats the first string.)
-bool RepeatsChosen(const TableImage& table, const std::vector<StringCandidate>& candidates,
-                   const std::vector<ValueShape>& shapes, const std::vector<bool>& chosen,
-                   std::size_t c) {
-  std::uint32_t repeats = 0;
-  const char* record = table.records.data();
-  for (std::uint32_t r = 0; r < table.recordCount; ++r, record += table.recordSize) {
-    const std::uint32_t v = DecodeFixed32(record + candidates[c].offset);
-    if (v == 0) continue;
-    bool repeated = false;
-    for (std::size_t i = 0; i < candidates.size() && !repeated; ++i) {
-      repeated = chosen[i] && shapes[i].many && DecodeFixed32(record + candidates[i].offset) == v;
-    }
-    if (!repeated) return false;
-    ++repeats;
+// For each unchosen one-value candidate, whether every value of it other
+// than 0 is, in the same record, the value of a chosen column of many
+// strings, in two records at least: a locale that repeats another. (A
+// column of one string repeats anything in the records that hold it, and
+// in one record the key 1 of a table's only record repeats the first
+// string.) One pass over the records for all of them, each record's values
+// of the chosen columns sorted once, so that a file of thousands of such
+// columns costs no more than its size.
+std::vector<bool> RepeatsChosen(const TableImage& table,
+                                const std::vector<StringCandidate>& candidates,
+                                const std::vector<ValueShape>& shapes,
+                                const std::vector<bool>& chosen) {
+  std::vector<std::size_t> many, open;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (chosen[i] && shapes[i].many) many.push_back(i);
+    if (!chosen[i] && !shapes[i].many) open.push_back(i);
   }
-  return repeats >= 2;
+  std::vector<std::uint32_t> repeats(candidates.size(), 0);
+  std::vector<std::uint32_t> values;
+  const char* record = table.records.data();
+  for (std::uint32_t r = 0; r < table.recordCount && !open.empty(); ++r) {
+    values.clear();
+    for (const std::size_t i : many) values.push_back(DecodeFixed32(record + candidates[i].offset));
+    std::sort(values.begin(), values.end());
+    // A candidate with a value no chosen column holds here is out for good.
+    std::erase_if(open, [&](std::size_t c) {
+      const std::uint32_t v = DecodeFixed32(record + candidates[c].offset);
+      if (v == 0) return false;
+      if (!std::binary_search(values.begin(), values.end(), v)) return true;
+      ++repeats[c];
+      return false;
+    });
+    record += table.recordSize;
+  }
+  std::vector<bool> result(candidates.size(), false);
+  for (const std::size_t c : open) result[c] = repeats[c] >= 2;
+  return result;
 }
 
 // Whether some record holds the first string in `column`.
@@ -409,10 +425,11 @@ void DropUnneeded(const TableImage& table, const std::vector<StringCandidate>& c
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (chosen[i] && !shapes[i].many) oneValue.TryDrop(i, chosen);
   }
-  std::vector<bool> repeats(candidates.size(), false);
+  // Adding a one-value column below leaves the chosen columns of many
+  // strings as they are, so their repeats can be found first.
+  const std::vector<bool> repeats = RepeatsChosen(table, candidates, shapes, chosen);
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (chosen[i] || shapes[i].many) continue;
-    repeats[i] = RepeatsChosen(table, candidates, shapes, chosen, i);
     const bool first = shapes[i].first == 1;
     if ((repeats[i] && !first) ||
         ((repeats[i] || !first) && InLocaleRun(candidates, shapes, chosen, blank, i))) {
