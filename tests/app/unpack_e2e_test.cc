@@ -158,39 +158,6 @@ TEST(UnpackEndToEndTest, UnpacksAFolderKeepsEditsAndPacksBackToTheSameBytes) {
             "");
 }
 
-// An unsure guess in a layouts text comes with its other reading, a whole
-// line commented out: moving one '#' switches to it, and the table so
-// typed packs back into the same bytes.
-TEST(UnpackEndToEndTest, TheOtherReadingIsOneHashAway) {
-  TempDir dir;
-  fs::create_directories(dir / "data");
-  // A key and a time stamp, whose bits read as a float of many digits.
-  const std::string stamps =
-      DbcBytes().Header(1, 2, 8, 1).Int(100000).Int(1234567890).Raw({"\0", 1}).Str();
-  WriteFile(dir / "data/stamps.dbc", stamps);
-  const testing::RunResult run = RunDbcunpack(dir.Path(), {"--print-layouts", "data"});
-  const std::string guessed = "stamps.dbc int,float\n";
-  const std::string other = "stamps.dbc int,int\n";
-  ASSERT_EQ(
-      run.output,
-      "# data/stamps.dbc: Guessed types uncertain: field '2' may be int rather than float.\n" +
-          guessed + "# " + other);
-
-  std::string layouts = run.output;
-  layouts.replace(layouts.find(guessed), guessed.size() + 2, "# " + guessed);
-  WriteFile(dir / "layouts.txt", layouts);
-  EXPECT_EQ(Unpack(dir, {"--layouts", "layouts.txt", "data"}, 0,
-                   "Loading file 'data/stamps.dbc'.\n"
-                   "Field types of 'data/stamps.dbc' (from 'layouts.txt' line '3'): int,int\n"
-                   "CSV file created 'data/stamps.dbc.csv'.\n"
-                   "Round trip exact for 'data/stamps.dbc'.\n"),
-            "");
-  EXPECT_EQ(ReadFile(dir / "data/stamps.dbc.csv"), "int,int\n100000,1234567890\n");
-  testing::RunDbcpack(dir / "data");
-  EXPECT_EQ(testing::Printable(ReadFile(dir / "data/stamps.dbc.csv.dbc")),
-            testing::Printable(stamps));
-}
-
 // Folders it may not read are errors, named with the reason, and the run
 // fails; what can be read is still unpacked.
 TEST(UnpackEndToEndTest, FoldersThatCannotBeReadAreErrors) {
@@ -225,14 +192,17 @@ TEST(UnpackEndToEndTest, FoldersThatCannotBeReadAreErrors) {
 }
 
 // The types of a folder given once: printed as a layouts file, a doubt as a
-// comment, corrected, and read back for every file of that name.
+// comment and the other reading as a line commented out, switched to by
+// moving one '#', read back for every file of that name in any case, and
+// packed back into the same bytes.
 TEST(UnpackEndToEndTest, LayoutsArePrintedEditedAndGivenOnce) {
   TempDir dir;
   fs::create_directories(dir / "data");
   WriteFile(dir / "data/items.dbc", ItemsTable());
-  // A large int reads as a computed float as well.
-  WriteFile(dir / "data/Stamps.dbc",
-            DbcBytes().Header(1, 2, 8, 1).Int(100000).Int(1234567890).Raw({"\0", 1}).Str());
+  // A key and a time stamp, whose bits read as a float of many digits.
+  const std::string stamps =
+      DbcBytes().Header(1, 2, 8, 1).Int(100000).Int(1234567890).Raw({"\0", 1}).Str();
+  WriteFile(dir / "data/Stamps.dbc", stamps);
   const std::vector<std::string> files = {"data/items.dbc", "data/Stamps.dbc"};
 
   std::vector<std::string> arguments = {"--print-layouts"};
@@ -247,9 +217,13 @@ TEST(UnpackEndToEndTest, LayoutsArePrintedEditedAndGivenOnce) {
             "# Stamps.dbc int,int\n");
   EXPECT_FALSE(testing::Exists(dir / "data/items.dbc.csv"));
 
-  // Corrected in another case, with a comment: every file of that name
-  // takes the line, the others are guessed.
-  WriteFile(dir / "layouts.txt", "# checked\nSTAMPS.DBC int,float\n");
+  // The other reading taken, its name in another case: every file of that
+  // name takes the line, the others are guessed.
+  std::string layouts = run.output.substr(run.output.find('#'));
+  const std::string guessed = "Stamps.dbc int,float\n";
+  layouts.replace(layouts.find(guessed), guessed.size() + 2, "# " + guessed);
+  layouts.replace(layouts.find("Stamps.dbc int,int"), 10, "STAMPS.DBC");
+  WriteFile(dir / "layouts.txt", layouts);
   arguments = {"--layouts", "layouts.txt"};
   arguments.insert(arguments.end(), files.begin(), files.end());
   EXPECT_EQ(Unpack(dir, arguments, 0,
@@ -259,12 +233,14 @@ TEST(UnpackEndToEndTest, LayoutsArePrintedEditedAndGivenOnce) {
                    "CSV file created 'data/items.dbc.csv'.\n"
                    "Round trip exact for 'data/items.dbc'.\n"
                    "Loading file 'data/Stamps.dbc'.\n"
-                   "Field types of 'data/Stamps.dbc' (from 'layouts.txt' line '2'): int,float\n"
+                   "Field types of 'data/Stamps.dbc' (from 'layouts.txt' line '3'): int,int\n"
                    "CSV file created 'data/Stamps.dbc.csv'.\n"
                    "Round trip exact for 'data/Stamps.dbc'.\n"
                    "Unpacked '2' files: '2' round trips exact, '0' not exact, '0' failed.\n"),
             "");
-  EXPECT_EQ(ReadFile(dir / "data/Stamps.dbc.csv"), "int,float\n100000,1228890.2\n");
+  EXPECT_EQ(ReadFile(dir / "data/Stamps.dbc.csv"), "int,int\n100000,1234567890\n");
+  testing::RunDbcpack(dir / "data");
+  EXPECT_EQ(Printable(ReadFile(dir / "data/Stamps.dbc.csv.dbc")), Printable(stamps));
 
   // A malformed line stops the run before any file is touched; so do
   // types given both ways.
