@@ -88,9 +88,6 @@ bool StepLastDigit(Decimal& decimal, int step) {
   return false;
 }
 
-// The decimal as text: plain for values from 0.0001 to below 10^9, as
-// people write them in tables; else one digit, the others after a point,
-// and an exponent.
 // Copies `n` digits to `w`; up to 16 in one fixed-size move, which
 // compiles to a few instructions where a copy of any length is a call.
 // The source has room for it (Decimal), and so has the text (kMaxFloatText
@@ -111,6 +108,9 @@ inline char* PutZeros(char* w, int n) {
   return w + n;
 }
 
+// The decimal as text: plain for values from 0.0001 to below 10^9, as
+// people write them in tables; else one digit, the others after a point,
+// and an exponent.
 std::size_t WriteDecimal(const Decimal& decimal, bool negative, char* out) {
   const char* const digits = decimal.digits;
   const int count = decimal.count;
