@@ -51,6 +51,21 @@ void PrintList(const char* label, const std::vector<std::string>& paths, Message
   for (const std::string& path : paths) sink.Print("%s: '%s'\n", label, path.c_str());
 }
 
+bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink) {
+  std::string reason;
+  switch (platform::ReadWholeFile(path, contents, &reason)) {
+    case platform::ReadResult::Read:
+      return true;
+    case platform::ReadResult::CannotOpen:
+      sink.Print("ERROR: Can't open file '%s': %s.\n", path.c_str(), reason.c_str());
+      return false;
+    case platform::ReadResult::CannotRead:
+      sink.Print("ERROR: Can't read file '%s': %s.\n", path.c_str(), reason.c_str());
+      return false;
+  }
+  return false;
+}
+
 }  // namespace
 
 void RunTally::Add(const std::string& path, FileOutcome outcome) {
@@ -104,23 +119,20 @@ bool RunOverPaths(const std::vector<std::string>& paths, const FileSearch& searc
   return anyFolder;
 }
 
-bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink) {
-  std::string reason;
-  switch (platform::ReadWholeFile(path, contents, &reason)) {
-    case platform::ReadResult::Read:
-      return true;
-    case platform::ReadResult::CannotOpen:
-      sink.Print("ERROR: Can't open file '%s': %s.\n", path.c_str(), reason.c_str());
-      return false;
-    case platform::ReadResult::CannotRead:
-      sink.Print("ERROR: Can't read file '%s': %s.\n", path.c_str(), reason.c_str());
-      return false;
-  }
-  return false;
-}
-
 void SayCutShort(const std::string& path, MessageSink& sink) {
   sink.Print("ERROR: Can't read file '%s': File was cut short while it was read.\n", path.c_str());
+}
+
+bool ReadFileAnd(const std::string& path, platform::FileContents& contents, MessageSink& sink,
+                 const std::function<bool(MessageSink&)>& work) {
+  if (!ReadFileOrSay(path, contents, sink)) return false;
+  IntactOnlySink whileIntact(contents, sink);
+  const bool done = work(whileIntact);
+  if (!contents.Intact()) {
+    SayCutShort(path, sink);
+    return false;
+  }
+  return done;
 }
 
 }  // namespace dbcpack

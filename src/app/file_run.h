@@ -80,9 +80,15 @@ struct RunFile {
 bool RunOverPaths(const std::vector<std::string>& paths, const FileSearch& search, RunTally& tally,
                   MessageSink& sink, const std::function<bool(const RunFile&)>& each);
 
-// Reads the whole of a file the run takes: false after the error that
-// names it with the system's reason (it could not be opened, or not read).
-bool ReadFileOrSay(const std::string& path, platform::FileContents& contents, MessageSink& sink);
+// Reads the whole of a file the run takes into `contents`, then calls
+// `work`, which prints through the sink it is given: one that falls silent
+// once the file is cut short under its reader (a mapped file another
+// program truncates), since what it would say is not about the file; then
+// only that is said. False after the error that names the file with the
+// system's reason (it could not be opened, or not read), when the file
+// was cut short, or when `work` returned false.
+bool ReadFileAnd(const std::string& path, platform::FileContents& contents, MessageSink& sink,
+                 const std::function<bool(MessageSink&)>& work);
 
 // The error for a file another program cut short while it was read (no
 // system call failed, so the words are ours).

@@ -141,16 +141,13 @@ int RunTidy(const std::vector<std::string>& arguments, MessageSink& sink, Messag
 FileOutcome TidyFile(const std::string& path, MessageSink& out) {
   WarningNotingSink sink(out);
   platform::FileContents contents;
-  if (!ReadFileOrSay(path, contents, sink)) return FileOutcome::Failed;
   std::string tidied;
   TidyChanges changes;
-  IntactOnlySink whileIntact(contents, sink);
-  const bool ok = TidyCsv(contents.View(), path, tidied, changes, whileIntact);
-  if (!contents.Intact()) {
-    SayCutShort(path, sink);
+  if (!ReadFileAnd(path, contents, sink, [&](MessageSink& said) {
+        return TidyCsv(contents.View(), path, tidied, changes, said);
+      })) {
     return FileOutcome::Failed;
   }
-  if (!ok) return FileOutcome::Failed;
   if (tidied == contents.View()) {
     sink.Print("Already tidy '%s'.\n", path.c_str());
     return sink.Warned() ? FileOutcome::Doubtful : FileOutcome::Done;

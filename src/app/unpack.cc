@@ -234,17 +234,14 @@ FileOutcome PrintLayout(const std::string& dbcPath, UnpackRun& run) {
     return FileOutcome::Failed;
   }
   platform::FileContents dbc;
-  if (!ReadFileOrSay(dbcPath, dbc, sink)) return FileOutcome::Failed;
   TableImage table;
   FileTypes chosen;
-  IntactOnlySink whileIntact(dbc, sink);
-  const bool typed = ReadDbc(dbc.View(), dbcPath, table, whileIntact) &&
-                     ChooseTypes(table, dbcPath, run.options, chosen, whileIntact);
-  if (!dbc.Intact()) {
-    SayCutShort(dbcPath, sink);
+  if (!ReadFileAnd(dbcPath, dbc, sink, [&](MessageSink& said) {
+        return ReadDbc(dbc.View(), dbcPath, table, said) &&
+               ChooseTypes(table, dbcPath, run.options, chosen, said);
+      })) {
     return FileOutcome::Failed;
   }
-  if (!typed) return FileOutcome::Failed;
   if (!named) AddLayoutLines(dbcPath, name, chosen, run);
   return FileOutcome::Done;
 }
@@ -262,18 +259,15 @@ FileOutcome UnpackFile(const RunFile& file, const UnpackOptions& options, Messag
     return FileOutcome::Failed;
   }
   platform::FileContents dbc;
-  if (!ReadFileOrSay(dbcPath, dbc, sink)) return FileOutcome::Failed;
-  sink.Print("Loading file '%s'.\n", dbcPath.c_str());
   TableImage table;
   std::vector<FieldType> types;
   std::vector<platform::LargeString> csv;
-  IntactOnlySink whileIntact(dbc, sink);
-  const bool converted = ConvertToCsv(dbc.View(), file, options, table, types, csv, whileIntact);
-  if (!dbc.Intact()) {
-    SayCutShort(dbcPath, sink);
+  if (!ReadFileAnd(dbcPath, dbc, sink, [&](MessageSink& said) {
+        sink.Print("Loading file '%s'.\n", dbcPath.c_str());
+        return ConvertToCsv(dbc.View(), file, options, table, types, csv, said);
+      })) {
     return FileOutcome::Failed;
   }
-  if (!converted) return FileOutcome::Failed;
   RoundTrip roundTrip;
   std::string reason;
   const platform::WriteResult written =

@@ -233,12 +233,13 @@ bool ReadLayoutsFile(UnpackOptions& options, MessageSink& errors) {
     return true;  // made by this run
   }
   platform::FileContents contents;
-  if (!ReadFileOrSay(path, contents, errors)) return false;
-  options.layoutsText.assign(contents.View());
   LayoutError error;
-  const bool parsed = ParseLayouts(options.layoutsText, options.layouts, error);
-  if (!contents.Intact()) {
-    SayCutShort(path, errors);
+  bool parsed = false;
+  if (!ReadFileAnd(path, contents, errors, [&](MessageSink&) {
+        options.layoutsText.assign(contents.View());
+        parsed = ParseLayouts(options.layoutsText, options.layouts, error);
+        return true;
+      })) {
     return false;
   }
   if (RefuseText(path, options.layoutsText, errors)) return false;
