@@ -5,6 +5,7 @@
 #include "dbc/round_trip.h"
 
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -52,13 +53,9 @@ std::string WithFieldCountedFromOne(std::string refusal) {
        {"Unexpected end of string in field '", "Missing \" in the end of string in field '"}) {
     if (!refusal.starts_with(start)) continue;
     std::uint64_t field = 0;
-    std::size_t at = start.size();
-    for (;
-         at < refusal.size() && at < start.size() + 10 && refusal[at] >= '0' && refusal[at] <= '9';
-         ++at) {
-      field = field * 10 + static_cast<std::uint64_t>(refusal[at] - '0');
-    }
-    if (at == start.size() || at == refusal.size() || refusal[at] != '\'') break;
+    const char* const end = refusal.data() + refusal.size();
+    const auto [stop, error] = std::from_chars(refusal.data() + start.size(), end, field);
+    if (error != std::errc() || stop == end || *stop != '\'') break;
     refusal +=
         " (that is field " + Quote(field + 1) + ", counting from 1 as the other messages do)";
     break;
