@@ -46,12 +46,6 @@ inline bool IsSpecial(unsigned char c) {
   return c == '"' || c == '\\' || c == '\n' || c == '\r' || c == kEndOfFile;
 }
 
-inline std::uint64_t Load8(const char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, 8);
-  return word;
-}
-
 // Whether a byte of `word` may end the string or be special: it is below
 // 0x20 (the NUL, line feed, carriage return, byte 26 and the other control
 // bytes), a double quote or a backslash. No false negatives; control bytes

@@ -35,6 +35,18 @@ inline char* PutFloat(char* dst, float value) {
   return PutFixed32(dst, bits);
 }
 
+// Eight bytes as a little-endian word, the first byte lowest, on any host.
+inline std::uint64_t Load8(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) {
+    std::uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) swapped |= ((word >> (8 * i)) & 0xFF) << (8 * (7 - i));
+    word = swapped;
+  }
+  return word;
+}
+
 inline std::uint32_t DecodeFixed32(const char* src) {
   const auto* p = reinterpret_cast<const unsigned char*>(src);
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <limits>
 
+#include "table/encoding.h"
 #include "table/number_parse.h"
 
 namespace dbcpack {
@@ -19,18 +20,6 @@ inline bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 constexpr std::uint64_t kPowersOf10[] = {1,      10,      100,      1000,     10000,
                                          100000, 1000000, 10000000, 100000000};
-
-// Eight bytes as a little-endian word, the first byte lowest, on any host.
-inline std::uint64_t Load8(const char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, 8);
-  if constexpr (std::endian::native == std::endian::big) {
-    std::uint64_t swapped = 0;
-    for (int i = 0; i < 8; ++i) swapped |= ((word >> (8 * i)) & 0xFF) << (8 * (7 - i));
-    word = swapped;
-  }
-  return word;
-}
 
 // Number of ASCII digits at the start of the word, 0 to 8, found without a
 // branch per byte: a byte is a digit when its value minus '0' is below 10.
